@@ -1,0 +1,151 @@
+// The platform layer: every operating-system service the tool needs, shaped
+// like the Win32 call it stands for. Each operation reports failure through
+// a thread-local last-error value holding a Win32 error number, whatever the
+// host, so the gate and the host-error table work the same everywhere.
+// Names are lower case (windows.h defines the upper-case ones as macros).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host {
+
+using Text = std::string;     // bytes in the ANSI code page
+using Wide = std::u16string;  // UTF-16 code units
+
+// Opaque handle to a host object (file, standard stream, directory search).
+using Handle = std::intptr_t;
+inline constexpr Handle invalid_handle = -1;
+
+// Win32 error numbers the layer reports.
+namespace win32 {
+inline constexpr uint32_t success = 0;
+inline constexpr uint32_t file_not_found = 2;
+inline constexpr uint32_t path_not_found = 3;
+inline constexpr uint32_t too_many_open_files = 4;
+inline constexpr uint32_t access_denied = 5;
+inline constexpr uint32_t invalid_handle = 6;
+inline constexpr uint32_t not_enough_memory = 8;
+inline constexpr uint32_t no_more_files = 18;
+inline constexpr uint32_t write_protect = 19;
+inline constexpr uint32_t gen_failure = 31;
+inline constexpr uint32_t sharing_violation = 32;
+inline constexpr uint32_t handle_eof = 38;
+inline constexpr uint32_t invalid_parameter = 87;
+inline constexpr uint32_t disk_full = 112;
+inline constexpr uint32_t invalid_name = 123;
+inline constexpr uint32_t already_exists = 183;
+inline constexpr uint32_t filename_exced_range = 206;
+inline constexpr uint32_t cant_resolve_filename = 1921;
+}  // namespace win32
+
+uint32_t get_last_error();
+void set_last_error(uint32_t error);
+
+// ---- Process -------------------------------------------------------------
+
+// Host-specific start-up (signals, console modes, host check). Keeps argc and
+// argv for the command line. Returns false when the process must end with
+// exit code 255 (an unsupported host).
+bool start(int argc, char** argv);
+// Host-specific shut-down: undoes what start() acquired.
+void finish();
+// Ends the process at once: no further output, no clean-up.
+[[noreturn]] void exit_process(int code);
+
+// The raw UTF-16 command line, program name included, where the host has one
+// (Windows). False where the host hands over split arguments instead.
+bool command_line(Wide& line);
+// The arguments after the program name, as the host delivered them (bytes).
+// Empty on a host that has a raw command line.
+std::vector<Text> arguments();
+
+// ---- Standard handles and console ----------------------------------------
+
+enum StdHandle { std_input, std_output, std_error };
+Handle get_std_handle(StdHandle which);
+
+// Console modes (Windows) / terminal checks (POSIX: succeeds when the handle
+// is a terminal; set does nothing there).
+bool get_console_mode(Handle h, uint32_t& mode);
+bool set_console_mode(Handle h, uint32_t mode);
+
+// The console input device ("CONIN$"; /dev/tty). invalid_handle on failure.
+Handle open_console_input();
+
+struct ScreenInfo {
+  int width = 0, height = 0;        // of the whole screen buffer, in cells
+  int cursor_x = 0, cursor_y = 0;   // 0-based
+};
+struct Cell {
+  char16_t ch;
+  uint16_t attribute;
+};
+bool get_console_screen_buffer_info(Handle h, ScreenInfo& info);
+// Writes n cells of one row starting at (x, y).
+bool write_console_output_w(Handle h, const Cell* cells, int n, int x, int y);
+// Scrolls the rows 1..height-1 up by one; the bottom row becomes `fill`.
+bool scroll_console_screen_buffer_w(Handle h, Cell fill);
+bool set_console_cursor_position(Handle h, int x, int y);
+bool get_console_cursor_info(Handle h, uint32_t& size, bool& visible);
+bool set_console_cursor_info(Handle h, uint32_t size, bool visible);
+
+// ---- Files ----------------------------------------------------------------
+
+inline constexpr uint32_t generic_read = 0x80000000u;
+inline constexpr uint32_t generic_write = 0x40000000u;
+enum Disposition { open_existing = 3, open_always = 4 };
+enum FileType { file_type_unknown = 0, file_type_disk = 1, file_type_char = 2, file_type_pipe = 3 };
+enum MoveMethod { file_begin = 0, file_current = 1, file_end = 2 };
+
+// Opens or creates a file for exclusive use (share mode 0): while the handle
+// is open, every other open of the same file fails with sharing_violation.
+// A name holding U+0000 is refused with invalid_name. invalid_handle on failure.
+Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition);
+FileType get_file_type(Handle h);
+// Moves the file pointer; returns the new absolute offset, or -1 on failure.
+int64_t set_file_pointer(Handle h, int64_t distance, MoveMethod method);
+// Cuts the file at the file pointer.
+bool set_end_of_file(Handle h);
+// Reads up to n bytes at the file pointer and advances it; `done` receives the
+// count (0 at the end of the file).
+bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done);
+// Writes n bytes at the file pointer in one request and advances it.
+bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done);
+bool close_handle(Handle h);
+
+// ---- Directories ----------------------------------------------------------
+
+inline constexpr uint32_t file_attribute_hidden = 0x2;
+inline constexpr uint32_t file_attribute_system = 0x4;
+inline constexpr uint32_t file_attribute_directory = 0x10;
+inline constexpr uint32_t file_attribute_normal = 0x80;
+inline constexpr uint32_t invalid_file_attributes = 0xFFFFFFFFu;
+
+struct FindData {
+  uint32_t attributes = 0;
+  Wide name;  // bare name as stored
+};
+// Starts a search for `pattern` (wildcards * and ? in its last component).
+// invalid_handle when nothing matches (file_not_found) or the folder is
+// missing (path_not_found).
+Handle find_first_file_w(const Wide& pattern, FindData& data);
+// False with no_more_files after the last entry.
+bool find_next_file_w(Handle search, FindData& data);
+bool find_close(Handle search);
+bool create_directory_w(const Wide& name);
+// The label of the volume whose root is `root`; "" where the host has none.
+bool get_volume_information_w(const Wide& root, Wide& label);
+uint32_t get_file_attributes_w(const Wide& name);
+
+// ---- Code pages -------------------------------------------------------------
+
+// ANSI code page <-> UTF-16. On POSIX the ANSI code page is UTF-8, and each
+// byte that is not part of valid UTF-8 travels as U+DC80 + (byte - 0x80), so
+// every byte string survives the round trip.
+Wide multi_byte_to_wide_char(std::string_view text);
+Text wide_char_to_multi_byte(std::u16string_view wide);
+
+}  // namespace host

@@ -62,6 +62,19 @@ bool command_line(Wide& line);
 // Empty on a host that has a raw command line.
 std::vector<Text> arguments();
 
+// Entered and left around every gate call (Windows: no error dialogs of the
+// host's own, floating-point state kept). Nothing to do on POSIX.
+uint32_t gate_enter();
+void gate_leave(uint32_t saved);
+
+// A name as the user's shell writes it, for diagnostics ("\" is "/" on POSIX).
+Text native_name(std::string_view name);
+#ifdef _WIN32
+inline constexpr std::string_view diagnostic_line_end = "\r\n";
+#else
+inline constexpr std::string_view diagnostic_line_end = "\n";
+#endif
+
 // ---- Standard handles and console ----------------------------------------
 
 enum StdHandle { std_input, std_output, std_error };
@@ -76,8 +89,8 @@ bool set_console_mode(Handle h, uint32_t mode);
 Handle open_console_input();
 
 struct ScreenInfo {
-  int width = 0, height = 0;        // of the whole screen buffer, in cells
-  int cursor_x = 0, cursor_y = 0;   // 0-based
+  int width = 0, height = 0;       // of the whole screen buffer, in cells
+  int cursor_x = 0, cursor_y = 0;  // 0-based
 };
 struct Cell {
   char16_t ch;

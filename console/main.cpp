@@ -1,0 +1,6 @@
+#include "console/process.h"
+#include "tool/main_procedure.h"
+
+int main(int argc, char** argv) {
+  return brevlith::run_process(argc, argv, &brevlith::main_procedure);
+}

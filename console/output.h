@@ -1,0 +1,25 @@
+// The standard-output path: exact bytes, one host write per call, nothing
+// buffered in the process.
+#pragma once
+
+#include <string_view>
+
+#include "console/error_status.h"
+
+namespace brevlith {
+
+// Writes the bytes of `text` to standard output in one request; nothing for
+// "". A failed write raises the gate's code, a short one 61.
+void print_text(std::string_view text);
+// Writes CR LF.
+void print_line_end();
+
+// The first failure of standard output in this run (code 0 when none), so
+// that the tool can say once that its report was incomplete.
+ErrorStatus first_stdout_failure();
+
+// The same two for standard error.
+void error_print_text(std::string_view text);
+void error_print_line_end();
+
+}  // namespace brevlith

@@ -1,0 +1,38 @@
+#include "console/process.h"
+
+#include "console/command_tail.h"
+#include "console/screen.h"
+
+namespace brevlith {
+
+ProcessValues& process_values() {
+  static ProcessValues values;
+  return values;
+}
+
+int run_process(int argc, char** argv, int (*main_procedure)()) {
+  if (!host::start(argc, argv)) return 255;
+  ProcessValues& p = process_values();
+  p.stderr_handle = p.screen_handle = host::get_std_handle(host::std_error);
+  p.stdin_handle = host::get_std_handle(host::std_input);
+  p.stdout_handle = host::get_std_handle(host::std_output);
+  p.console_input_handle = host::open_console_input();
+  uint32_t mode = 0;
+  if (host::get_console_mode(p.stdout_handle, mode)) {
+    p.stdout_is_console = true;
+    p.screen_handle = p.stdout_handle;
+  }
+  host::set_console_mode(p.screen_handle, 3);  // processed output, wrap at end of line
+  p.stdin_is_console = host::get_console_mode(p.stdin_handle, mode);
+  host::set_console_mode(p.stdin_handle, 0);  // Ctrl+C becomes a key, not an interrupt
+  prepare_cursor();
+  locate_command_tail();
+
+  const int result = main_procedure();
+
+  if (p.console_input_handle != host::invalid_handle) host::close_handle(p.console_input_handle);
+  host::finish();
+  return result;
+}
+
+}  // namespace brevlith

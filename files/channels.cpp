@@ -1,0 +1,126 @@
+#include "files/channels.h"
+
+#include <array>
+
+#include "console/error_status.h"
+#include "text/strings.h"
+
+namespace brevlith {
+namespace {
+
+// The table is indexed by number: every lookup is one step, even with
+// thousands of output files opened and closed in a run.
+std::array<std::unique_ptr<Channel>, max_channel + 1> table;
+std::mutex table_lock;  // every lookup, insertion and removal
+std::mutex open_lock;   // open_channel and next_free_channel, always taken first
+int16_t last_free_channel = 0;
+
+std::unique_ptr<Channel>& slot(int32_t number) { return table[static_cast<size_t>(number)]; }
+
+bool has_wildcard(const std::u16string& name) { return name.find_first_of(u"*?") != name.npos; }
+
+// Closes the handle of a channel whose open failed half-way.
+void abandon(host::Handle handle) {
+  run_system_call([&] { return host::close_handle(handle); });
+}
+
+}  // namespace
+
+Channel* find_channel(int32_t number) {
+  if (number < 0 || number > max_channel) return nullptr;
+  std::lock_guard lock(table_lock);
+  return slot(number).get();
+}
+
+void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length) {
+  std::lock_guard open(open_lock);
+  std::u16string wide = to_wide(name);
+  if (wide.size() > 255) wide.resize(255);
+  if (wide.empty() || has_wildcard(wide)) return raise_error(64);
+  const int32_t block_size = mode == Mode::input ? record_length : 1;
+  if (number < 0 || number > max_channel) return raise_error(52);
+  if (block_size < 1) return raise_error(5);
+  if (find_channel(number)) return raise_error(55);
+
+  std::unique_ptr<Channel> c;
+  try {
+    c = std::make_unique<Channel>();
+    c->block = std::make_unique<uint8_t[]>(static_cast<size_t>(block_size));
+    c->name = wide;
+  } catch (const std::bad_alloc&) {
+    return raise_error(7);
+  }
+  c->number = static_cast<int16_t>(number);
+  c->mode = mode;
+  c->block_size = static_cast<uint32_t>(block_size);
+  c->access = mode == Mode::input    ? host::generic_read
+              : mode == Mode::output ? host::generic_write
+                                     : host::generic_read | host::generic_write;
+  const auto opened = run_system_call([&] {
+    return host::create_file_w(wide, c->access,
+                               mode == Mode::input ? host::open_existing : host::open_always);
+  });
+  if (opened.result == host::invalid_handle) return raise_error(opened.code, opened.last_error);
+  c->handle = opened.result;
+  const auto type = run_system_call([&] { return host::get_file_type(c->handle); });
+  c->device_kind = type.result == host::file_type_disk ? DeviceKind::disk : DeviceKind::other;
+
+  GateResult<bool> failure{true, 0, 0};
+  if (mode == Mode::output && c->device_kind == DeviceKind::disk) {
+    const auto moved =
+        run_system_call([&] { return host::set_file_pointer(c->handle, 0, host::file_begin); });
+    failure = moved.failed() ? GateResult<bool>{false, moved.last_error, moved.code}
+                             : run_system_call([&] { return host::set_end_of_file(c->handle); });
+  } else if (mode == Mode::append) {
+    if (c->device_kind != DeviceKind::disk) {
+      abandon(c->handle);
+      return raise_error(54);
+    }
+    const auto moved =
+        run_system_call([&] { return host::set_file_pointer(c->handle, 0, host::file_end); });
+    if (!moved.failed()) c->file_position = static_cast<uint64_t>(moved.result);
+    failure = {true, moved.last_error, moved.code};
+  } else if (mode == Mode::input && c->device_kind == DeviceKind::disk) {
+    const auto moved =
+        run_system_call([&] { return host::set_file_pointer(c->handle, 0, host::file_begin); });
+    uint32_t done = 0;
+    failure = moved.failed()
+                  ? GateResult<bool>{false, moved.last_error, moved.code}
+                  : run_system_call([&] {
+                      return host::read_file(c->handle, c->block.get(), c->block_size, done);
+                    });
+    c->block_fill = done;
+  }
+  if (failure.failed()) {
+    abandon(c->handle);
+    return raise_error(failure.code, failure.last_error);
+  }
+  std::lock_guard lock(table_lock);
+  slot(number) = std::move(c);
+}
+
+void close_channel(int32_t number) {
+  std::unique_ptr<Channel> c;
+  {
+    if (number < 0 || number > max_channel) return;
+    std::lock_guard lock(table_lock);
+    c = std::move(slot(number));
+  }
+  if (!c) return;
+  GateResult<bool> first{true, 0, 0};
+  if (c->mode == Mode::output && c->device_kind == DeviceKind::disk)
+    first = run_system_call([&] { return host::set_end_of_file(c->handle); });
+  const auto closed = run_system_call([&] { return host::close_handle(c->handle); });
+  if (!first.failed()) first = closed;
+  if (first.failed()) raise_error(first.code, first.last_error);
+}
+
+int32_t next_free_channel() {
+  std::lock_guard open(open_lock);
+  do {
+    last_free_channel = last_free_channel >= max_channel ? 1 : last_free_channel + 1;
+  } while (find_channel(last_free_channel));
+  return last_free_channel;
+}
+
+}  // namespace brevlith

@@ -1,0 +1,56 @@
+// Numbered file channels. open_channel binds a file to a number in one mode,
+// the line operations read and write through it, close_channel releases it.
+// Files are opened exclusively: while a channel is open, no other open of the
+// same file succeeds (error status 70). Failures never stop anything: they
+// raise an error code and leave the channel number exactly as it was.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "host/host.h"
+
+namespace brevlith {
+
+enum class Mode { input, output, append };
+enum class DeviceKind { disk, other };
+
+struct Channel {
+  int16_t number = 0;
+  host::Handle handle = host::invalid_handle;
+  DeviceKind device_kind = DeviceKind::disk;
+  Mode mode = Mode::input;
+  uint32_t access = 0;
+  std::u16string name;         // as opened, at most 255 units
+  uint64_t file_position = 0;  // input: offset of block[0]; else where the next byte lands
+  uint32_t block_size = 0;     // the record length for input, 1 otherwise
+  uint32_t buffer_index = 0;   // input: next unread byte of block; else the column
+  uint32_t block_fill = 0;
+  std::unique_ptr<uint8_t[]> block;
+};
+
+inline constexpr int32_t max_channel = 32767;
+
+// Opens `name` (cut to 255 UTF-16 units) on `number`:
+//   input  - existing file, read from 0, the first block read at once;
+//   output - created when missing, cut to length 0;
+//   append - created when missing, positioned at its end.
+// Errors: 64 empty or wildcard name (file system not touched), 52 number
+// below 0, 5 record length below 1, 55 number already open (that channel
+// untouched), 7 no memory, 54 append on a non-disk file, else the host's.
+void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length);
+
+// Releases the channel; an output channel on a disk file is first cut where
+// the last write ended. Not open: nothing, no error.
+void close_channel(int32_t number);
+
+// The first number after the one handed out last that is not open, wrapping
+// after 32767 to 1. The number is not reserved.
+int32_t next_free_channel();
+
+// The open channel with this number, or nullptr. For the line operations.
+Channel* find_channel(int32_t number);
+
+}  // namespace brevlith

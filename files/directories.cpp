@@ -1,0 +1,107 @@
+#include "files/directories.h"
+
+#include "console/error_status.h"
+#include "host/host.h"
+#include "text/strings.h"
+
+namespace brevlith {
+namespace {
+
+struct Enumeration {
+  host::Handle search = host::invalid_handle;
+  uint32_t mask = 0;
+  ~Enumeration() { close(); }
+  void close() {
+    if (search != host::invalid_handle) run_system_call([&] { return host::find_close(search); });
+    search = host::invalid_handle;
+  }
+};
+thread_local Enumeration state;
+
+bool qualifies(const host::FindData& entry, uint32_t mask) {
+  const uint32_t a = entry.attributes;
+  if ((a & host::file_attribute_hidden) && !(mask & ATTR_HIDDEN)) return false;
+  if ((a & host::file_attribute_system) && !(mask & ATTR_SYSTEM)) return false;
+  if ((a & host::file_attribute_directory) && !(mask & ATTR_DIRECTORY)) return false;
+  if (mask & ATTR_ONLY) {
+    const uint32_t carried = a & (host::file_attribute_hidden | host::file_attribute_system |
+                                  host::file_attribute_directory);
+    if ((carried & mask) == 0) return false;
+  }
+  return entry.name != u"." && entry.name != u"..";
+}
+
+std::string name_of(const host::FindData& entry) {
+  try {
+    return to_text(entry.name);
+  } catch (const std::bad_alloc&) {
+    return {};  // the search stays pending
+  }
+}
+
+// Asks for entries until one qualifies; closes the search after the last.
+std::string next_qualifying(host::FindData& entry) {
+  for (;;) {
+    const auto next = run_system_call([&] { return host::find_next_file_w(state.search, entry); });
+    if (!next.result) {
+      state.close();
+      state.mask = 0;
+      return {};
+    }
+    if (qualifies(entry, state.mask)) return name_of(entry);
+  }
+}
+
+std::string volume_label(const std::u16string& pattern) {
+  std::u16string root;
+  if (pattern.size() >= 2 && pattern[0] == u'\\' && pattern[1] == u'\\')
+    root = pattern.back() == u'\\' ? pattern : pattern + u'\\';
+  else
+    root = std::u16string(1, pattern[0]) + u":\\";
+  std::u16string label;
+  const auto got = run_system_call([&] { return host::get_volume_information_w(root, label); });
+  return got.result ? to_text(label) : std::string{};
+}
+
+}  // namespace
+
+uint32_t normalise_mask(uint32_t mask) {
+  mask &= 0x9E;
+  if (!(mask & (ATTR_HIDDEN | ATTR_SYSTEM | ATTR_DIRECTORY))) mask &= ~ATTR_ONLY;
+  return mask;
+}
+
+std::string dir_first(const std::string& pattern, uint32_t mask) {
+  std::u16string wide = to_wide(pattern);
+  if (wide.size() > 256) wide.resize(256);
+  if (wide.empty()) return dir_next();
+  state.close();
+  state.mask = normalise_mask(mask);
+  if (state.mask & ATTR_VOLUME_LABEL) return volume_label(wide);
+  if (wide.back() == u':' || wide.back() == u'\\') wide += u"*.*";
+  host::FindData entry;
+  const auto first = run_system_call([&] { return host::find_first_file_w(wide, entry); });
+  if (first.result == host::invalid_handle) {
+    state.mask = 0;
+    return {};
+  }
+  state.search = first.result;
+  if (qualifies(entry, state.mask)) return name_of(entry);
+  return next_qualifying(entry);
+}
+
+std::string dir_next() {
+  if (state.search == host::invalid_handle || (state.mask & ATTR_VOLUME_LABEL)) return {};
+  host::FindData entry;
+  return next_qualifying(entry);
+}
+
+void make_dir(const std::string& name) {
+  std::u16string wide = to_wide(name);
+  if (wide.size() > 255) wide.resize(255);
+  if (wide.find_first_of(u"*?") != wide.npos) return raise_error(76);
+  const auto made = run_system_call([&] { return host::create_directory_w(wide); });
+  made.raise();
+}
+
+}  // namespace brevlith

@@ -1,0 +1,33 @@
+// Directory enumeration, one name per call, and directory creation. A single
+// name is tested by enumerating it as a pattern: "" means no entry of that
+// name qualifies. The enumeration never raises an error.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace brevlith {
+
+inline constexpr uint32_t ATTR_HIDDEN = 2;
+inline constexpr uint32_t ATTR_SYSTEM = 4;
+inline constexpr uint32_t ATTR_VOLUME_LABEL = 8;
+inline constexpr uint32_t ATTR_DIRECTORY = 16;
+inline constexpr uint32_t ATTR_ONLY = 128;
+
+// Keeps only the meaningful bits; ATTR_ONLY only with hidden, system or
+// directory beside it.
+uint32_t normalise_mask(uint32_t mask);
+
+// Abandons a pending search, starts one for `pattern` (a trailing "\" or ":"
+// lists the folder) and returns the first qualifying bare name, or "". An
+// empty pattern continues the pending search instead.
+std::string dir_first(const std::string& pattern, uint32_t mask);
+// The next qualifying name of the pending search; "" after the last, again
+// and again.
+std::string dir_next();
+// Creates one directory; its parent must exist. Errors: 76 for a wildcard
+// name (host not asked) or a missing parent, 75 when the name exists, else
+// the host-error table's code.
+void make_dir(const std::string& name);
+
+}  // namespace brevlith

@@ -1,0 +1,52 @@
+#include <cerrno>
+
+#include "host/posix/posix.h"
+
+namespace host::posix {
+
+thread_local uint32_t last_error = 0;
+
+const std::vector<ErrnoRow>& errno_table() {
+  static const std::vector<ErrnoRow> table = {
+      {ENOENT, win32::file_not_found},
+      {ENOTDIR, win32::path_not_found},
+      {EMFILE, win32::too_many_open_files},
+      {ENFILE, win32::too_many_open_files},
+      {EACCES, win32::access_denied},
+      {EPERM, win32::access_denied},
+      {EISDIR, win32::access_denied},
+      {EBADF, win32::invalid_handle},
+      {ENOMEM, win32::not_enough_memory},
+      {EROFS, win32::write_protect},
+      {EIO, win32::gen_failure},
+      {EWOULDBLOCK, win32::sharing_violation},
+      {EINVAL, win32::invalid_parameter},
+      {ENOSPC, win32::disk_full},
+      {EDQUOT, win32::disk_full},
+      {EFBIG, win32::disk_full},
+      {ENAMETOOLONG, win32::filename_exced_range},
+      {EEXIST, win32::already_exists},
+      {ELOOP, win32::cant_resolve_filename},
+  };
+  return table;
+}
+
+uint32_t win32_from_errno(int e) {
+  for (const ErrnoRow& row : errno_table())
+    if (row.errno_value == e) return row.win32_error;
+  return win32::gen_failure;
+}
+
+bool fail_errno() { return fail(win32_from_errno(errno)); }
+
+bool fail(uint32_t error) {
+  last_error = error;
+  return false;
+}
+
+}  // namespace host::posix
+
+namespace host {
+uint32_t get_last_error() { return posix::last_error; }
+void set_last_error(uint32_t error) { posix::last_error = error; }
+}  // namespace host

@@ -1,0 +1,313 @@
+// POSIX implementation of the process, standard-handle and file operations.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cfenv>
+#include <csignal>
+#include <cstring>
+
+#include "host/posix/posix.h"
+#include "host/utf8.h"
+
+namespace host {
+namespace posix {
+namespace {
+
+std::vector<std::unique_ptr<Object>> objects;
+std::vector<size_t> free_slots;
+std::vector<Text> saved_arguments;
+
+// Reads of an input file are served from this window; the exclusive lock
+// keeps the file from changing while it is open.
+constexpr uint32_t window_size = 256 * 1024;
+
+struct File : Object {
+  int fd = -1;
+  FileType type = file_type_unknown;
+  bool stream = false;  // a standard handle: plain read/write, never closed
+  int64_t pos = 0;
+  int64_t size = 0;  // disk files: kept current, since we hold the only lock
+  std::unique_ptr<char[]> window;
+  int64_t window_offset = 0;
+  uint32_t window_fill = 0;
+  ~File() override {
+    if (!stream && fd >= 0) ::close(fd);
+  }
+};
+
+File* find_file(Handle h) { return dynamic_cast<File*>(find_object(h)); }
+
+FileType type_of(const struct stat& st) {
+  if (S_ISREG(st.st_mode)) return file_type_disk;
+  if (S_ISCHR(st.st_mode)) return file_type_char;
+  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return file_type_pipe;
+  return file_type_unknown;
+}
+
+Handle std_handle(int fd) {
+  static Handle handles[3] = {0, 0, 0};
+  if (handles[fd] == 0) {
+    auto file = std::make_unique<File>();
+    file->fd = fd;
+    file->stream = true;
+    struct stat st;
+    file->type = ::fstat(fd, &st) == 0 ? type_of(st) : file_type_unknown;
+    handles[fd] = add_object(std::move(file));
+  }
+  return handles[fd];
+}
+
+bool read_stream(File& f, char* buffer, uint32_t n, uint32_t& done) {
+  ssize_t got;
+  do got = ::read(f.fd, buffer, n);
+  while (got < 0 && errno == EINTR);
+  if (got < 0) return fail_errno();
+  done = static_cast<uint32_t>(got);
+  return true;
+}
+
+bool read_disk(File& f, char* buffer, uint32_t n, uint32_t& done) {
+  done = 0;
+  while (done < n) {
+    const int64_t at = f.pos;
+    if (at < f.window_offset || at >= f.window_offset + f.window_fill) {
+      if (!f.window) f.window = std::make_unique<char[]>(window_size);
+      ssize_t got;
+      do got = ::pread(f.fd, f.window.get(), window_size, at);
+      while (got < 0 && errno == EINTR);
+      if (got < 0) {
+        f.window_fill = 0;
+        return fail_errno();
+      }
+      f.window_offset = at;
+      f.window_fill = static_cast<uint32_t>(got);
+      if (got == 0) return true;  // end of file
+    }
+    const uint32_t offset = static_cast<uint32_t>(at - f.window_offset);
+    const uint32_t take = std::min(n - done, f.window_fill - offset);
+    std::memcpy(buffer + done, f.window.get() + offset, take);
+    done += take;
+    f.pos += take;
+  }
+  return true;
+}
+
+}  // namespace
+
+Handle add_object(std::unique_ptr<Object> object) {
+  size_t slot;
+  if (!free_slots.empty()) {
+    slot = free_slots.back();
+    free_slots.pop_back();
+    objects[slot] = std::move(object);
+  } else {
+    slot = objects.size();
+    objects.push_back(std::move(object));
+  }
+  return static_cast<Handle>(slot + 1);
+}
+
+Object* find_object(Handle h) {
+  if (h < 1 || static_cast<size_t>(h) > objects.size()) return nullptr;
+  return objects[h - 1].get();
+}
+
+std::unique_ptr<Object> remove_object(Handle h) {
+  if (!find_object(h)) return nullptr;
+  free_slots.push_back(h - 1);
+  return std::move(objects[h - 1]);
+}
+
+int descriptor(Handle h) {
+  File* f = find_file(h);
+  return f ? f->fd : -1;
+}
+
+}  // namespace posix
+
+using namespace posix;
+
+bool start(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) saved_arguments.emplace_back(argv[i]);
+  // A closed pipe or a file-size limit must fail the one write, as a full
+  // disk does, not kill the process and lose the messages still to come.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
+  // Ctrl+C at the terminal does not stop a split half-way; Ctrl+\ still does.
+  if (::isatty(0)) std::signal(SIGINT, SIG_IGN);
+  std::fesetround(FE_TONEAREST);
+  std::feclearexcept(FE_ALL_EXCEPT);
+  for (int fd = 0; fd < 3; ++fd) std_handle(fd);
+  return true;
+}
+
+void finish() {}
+
+void exit_process(int code) { ::_exit(code); }
+
+bool command_line(Wide&) { return false; }
+
+std::vector<Text> arguments() { return saved_arguments; }
+
+uint32_t gate_enter() { return 0; }
+void gate_leave(uint32_t) {}
+
+Text native_name(std::string_view name) {
+  Text out(name);
+  for (char& c : out)
+    if (c == '\\') c = '/';
+  return out;
+}
+
+Handle get_std_handle(StdHandle which) {
+  return std_handle(which == std_input ? 0 : which == std_output ? 1 : 2);
+}
+
+Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition) {
+  std::string path;
+  if (!to_path(name, path)) return invalid_handle;
+  if (path.empty()) return fail(win32::file_not_found), invalid_handle;
+  int flags = O_NOCTTY | O_NONBLOCK;  // never hang on a FIFO; cleared below
+  if ((access & generic_read) && (access & generic_write))
+    flags |= O_RDWR;
+  else if (access & generic_write)
+    flags |= O_WRONLY;
+  else
+    flags |= O_RDONLY;
+
+  int fd = -1;
+  bool created = false;
+  if (disposition == open_always) {
+    // Creating exclusively tells us the file is new and empty, which saves
+    // a stat and a cut for every message file.
+    fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
+    created = fd >= 0;
+  }
+  if (fd < 0 && (disposition != open_always || errno == EEXIST)) fd = ::open(path.c_str(), flags);
+  if (fd < 0) {
+    if (errno == ENOENT) return fail(missing_error(path)), invalid_handle;
+    return fail_errno(), invalid_handle;
+  }
+  // The lock comes before anything is done to the file: a file held by
+  // another channel or program is neither read nor cut.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int e = errno;
+    ::close(fd);
+    return fail(e == EWOULDBLOCK ? win32::sharing_violation : win32_from_errno(e)), invalid_handle;
+  }
+  auto file = std::make_unique<File>();
+  file->fd = fd;
+  if (created) {
+    file->type = file_type_disk;
+  } else {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return fail_errno(), invalid_handle;  // File closes fd
+    if (S_ISDIR(st.st_mode)) return fail(win32::access_denied), invalid_handle;
+    file->type = type_of(st);
+    file->size = st.st_size;
+    if (file->type != file_type_disk) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  }
+  return add_object(std::move(file));
+}
+
+FileType get_file_type(Handle h) {
+  File* f = find_file(h);
+  if (!f) return fail(win32::invalid_handle), file_type_unknown;
+  return f->type;
+}
+
+int64_t set_file_pointer(Handle h, int64_t distance, MoveMethod method) {
+  File* f = find_file(h);
+  if (!f) return fail(win32::invalid_handle), -1;
+  if (f->type != file_type_disk || f->stream) return fail(win32::invalid_parameter), -1;
+  const int64_t base = method == file_begin ? 0 : method == file_current ? f->pos : f->size;
+  if (base + distance < 0) return fail(win32::invalid_parameter), -1;
+  f->pos = base + distance;
+  return f->pos;
+}
+
+bool set_end_of_file(Handle h) {
+  File* f = find_file(h);
+  if (!f) return fail(win32::invalid_handle);
+  if (f->type != file_type_disk || f->stream) return fail(win32::invalid_parameter);
+  if (f->pos == f->size) return true;  // already ends there: no system call
+  if (::ftruncate(f->fd, f->pos) != 0) return fail_errno();
+  f->size = f->pos;
+  f->window_fill = 0;
+  return true;
+}
+
+bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done) {
+  done = 0;
+  File* f = find_file(h);
+  if (!f) return fail(win32::invalid_handle);
+  if (f->type == file_type_disk && !f->stream)
+    return read_disk(*f, static_cast<char*>(buffer), n, done);
+  return read_stream(*f, static_cast<char*>(buffer), n, done);
+}
+
+bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
+  done = 0;
+  File* f = find_file(h);
+  if (!f) return fail(win32::invalid_handle);
+  const bool positioned = f->type == file_type_disk && !f->stream;
+  const char* bytes = static_cast<const char*>(buffer);
+  while (done < n) {
+    ssize_t put = positioned ? ::pwrite(f->fd, bytes + done, n - done, f->pos)
+                             : ::write(f->fd, bytes + done, n - done);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return fail_errno();
+    }
+    if (put == 0) return fail(win32::disk_full);
+    done += static_cast<uint32_t>(put);
+    if (positioned) {
+      f->pos += put;
+      f->size = std::max(f->size, f->pos);
+    }
+  }
+  if (positioned) f->window_fill = 0;
+  return true;
+}
+
+bool close_handle(Handle h) {
+  File* f = find_file(h);
+  if (f && f->stream) return true;  // the standard streams stay open
+  std::unique_ptr<Object> object = remove_object(h);
+  if (!object) return fail(win32::invalid_handle);
+  if (f) {
+    const int fd = f->fd;
+    f->fd = -1;
+    if (::close(fd) != 0) return fail_errno();
+  }
+  return true;
+}
+
+Wide multi_byte_to_wide_char(std::string_view text) { return utf8_to_wide(text); }
+Text wide_char_to_multi_byte(std::u16string_view wide) { return wide_to_utf8(wide); }
+
+Handle open_console_input() {
+  const int fd = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return fail_errno(), invalid_handle;
+  auto file = std::make_unique<File>();
+  file->fd = fd;
+  file->type = file_type_char;
+  return add_object(std::move(file));
+}
+
+bool get_console_mode(Handle h, uint32_t& mode) {
+  File* f = find_file(h);
+  if (!f || !::isatty(f->fd)) return fail(win32::invalid_handle);
+  mode = 3;
+  return true;
+}
+
+bool set_console_mode(Handle h, uint32_t) {
+  uint32_t mode;
+  return get_console_mode(h, mode);
+}
+
+}  // namespace host

@@ -1,0 +1,44 @@
+// Internals shared by the POSIX host files.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+
+namespace host::posix {
+
+// One row of the errno -> Win32 table.
+struct ErrnoRow {
+  int errno_value;
+  uint32_t win32_error;
+};
+// The whole table, for tests that walk it.
+const std::vector<ErrnoRow>& errno_table();
+// Win32 error number for errno; anything not in the table is gen_failure.
+uint32_t win32_from_errno(int errno_value);
+// Sets the last error from errno and returns false, for one-line call sites.
+bool fail_errno();
+bool fail(uint32_t win32_error);
+
+// Wide name -> file-system path: "\" becomes "/". False (and invalid_name)
+// for a name holding U+0000, which must never be cut and open another file.
+bool to_path(const Wide& name, std::string& path);
+// ENOENT means path_not_found when a parent directory of `path` is missing.
+uint32_t missing_error(const std::string& path);
+
+struct Object {
+  virtual ~Object() = default;
+};
+
+// The handle table: handles are small positive integers; 1..3 are the
+// standard streams.
+Handle add_object(std::unique_ptr<Object> object);
+Object* find_object(Handle h);
+std::unique_ptr<Object> remove_object(Handle h);
+// The descriptor behind a file or stream handle, or -1.
+int descriptor(Handle h);
+
+}  // namespace host::posix

@@ -1,0 +1,74 @@
+// String operations on text strings (bytes) and wide strings (UTF-16 code
+// units). Positions are 1-based, 0 means none; out-of-range starts, indexes
+// and lengths are never errors, they just give the results described here.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "host/host.h"
+
+namespace brevlith {
+
+using Text = std::string;
+using Wide = std::u16string;
+
+template <class S>
+S concat(const S& a, const S& b);
+// Element by element as unsigned values; a proper prefix is smaller.
+template <class S>
+int compare(const S& a, const S& b);
+template <class S>
+bool equals(const S& a, const S& b);
+
+// Field `index` (1-based; negative counts from the end) of `source` split at
+// every non-overlapping occurrence of `delimiter`; "" when there is none.
+template <class S>
+S parse_field(const S& source, const S& delimiter, int32_t index);
+
+template <class S>
+S trim_left_any(const S& source, const S& set);
+template <class S>
+S trim_right_any(const S& source, const S& set);
+// The same with the blank alone: tabs and quotes stay.
+template <class S>
+S trim_left(const S& source);
+template <class S>
+S trim_right(const S& source);
+
+enum class FoldMode { table_mode, ansi_mode };
+// Table mode: A-Z and seven code page 437 capitals to their small letters,
+// nothing else. ANSI mode: the host code page's letters (ASCII on POSIX).
+Text fold_lower(const Text& source, FoldMode mode);
+Text fold_upper(const Text& source, FoldMode mode);
+// The table itself, for callers that fold into a buffer of their own.
+constexpr std::array<unsigned char, 256> make_fold_table() {
+  std::array<unsigned char, 256> t{};
+  for (int b = 0; b < 256; ++b)
+    t[b] = static_cast<unsigned char>(b >= 'A' && b <= 'Z' ? b + 0x20 : b);
+  t[0x80] = 0x87, t[0x8E] = 0x84, t[0x8F] = 0x86, t[0x90] = 0x82;
+  t[0x99] = 0x94, t[0x9A] = 0x81, t[0xA5] = 0xA4;
+  return t;
+}
+inline constexpr std::array<unsigned char, 256> fold_table = make_fold_table();
+
+// Forward from `start` (> 0) or backward within the first n + start + 1
+// elements (< 0); overlapping occurrences are found.
+template <class S>
+int32_t find(int32_t start, const S& source, const S& pattern);
+
+template <class S>
+S substring(const S& source, int32_t start, int32_t length);
+
+// Replaces each element found in `from_set` (first index wins) by the element
+// at that index of `to_set`. Sets of unequal length empty the variable and
+// raise 5.
+template <class S>
+void replace_any(S& variable, const S& from_set, const S& to_set);
+
+// Through the host's ANSI code page; "" on failure, no error raised.
+Wide to_wide(const Text& text);
+Text to_text(const Wide& wide);
+
+}  // namespace brevlith

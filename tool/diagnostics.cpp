@@ -1,0 +1,76 @@
+#include "tool/diagnostics.h"
+
+#include "console/output.h"
+#include "host/host.h"
+
+namespace brevlith {
+
+void report(Outcome& outcome, std::string_view line) {
+  outcome.failed = true;
+  std::string text = "brevlith: ";
+  text.append(line).append(host::diagnostic_line_end);
+  ErrorScope scope;  // a failing standard error changes nothing else
+  error_print_text(text);
+}
+
+void report_output_failure(Outcome& outcome, const std::string& name, const ErrorStatus& status) {
+  if (++outcome.output_failures <= output_failures_shown)
+    report(outcome, "cannot write " + shown_name(name) + ": " + reason(status));
+  outcome.failed = true;
+}
+
+void report_unshown_failures(Outcome& outcome) {
+  const int unshown = outcome.output_failures - output_failures_shown;
+  if (unshown > 0)
+    report(outcome, std::to_string(unshown) + " more message files could not be written");
+}
+
+std::string reason(const ErrorStatus& status) {
+  switch (status.host_error) {
+    case host::win32::file_not_found:
+      return "no such file";
+    case host::win32::path_not_found:
+      return "no such folder";
+    case host::win32::too_many_open_files:
+      return "too many open files";
+    case host::win32::access_denied:
+      return "permission denied";
+    case host::win32::not_enough_memory:
+      return "not enough memory";
+    case host::win32::write_protect:
+      return "read-only file system";
+    case host::win32::gen_failure:
+      return "input/output error";
+    case host::win32::sharing_violation:
+      return "in use by another program";
+    case host::win32::disk_full:
+      return "disk full or file too large";
+    case host::win32::invalid_name:
+      return "invalid file name";
+    case host::win32::already_exists:
+      return "a file of that name exists";
+    case host::win32::filename_exced_range:
+      return "name too long";
+    case host::win32::cant_resolve_filename:
+      return "too many levels of symbolic links";
+    default:
+      break;
+  }
+  switch (status.code) {
+    case 7:
+      return "not enough memory";
+    case 61:
+      return "disk full";
+    case 64:
+      return "invalid file name";
+    default:
+      break;
+  }
+  std::string text = "error " + std::to_string(status.code);
+  if (status.host_error != 0) text += " (system error " + std::to_string(status.host_error) + ")";
+  return text;
+}
+
+std::string shown_name(std::string_view name) { return host::native_name(name); }
+
+}  // namespace brevlith

@@ -1,0 +1,31 @@
+// Diagnostics: one line each on standard error, "brevlith: " first, naming
+// the file and the reason. Any diagnostic makes the exit code 1.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "console/error_status.h"
+
+namespace brevlith {
+
+struct Outcome {
+  bool failed = false;
+  int output_failures = 0;  // failures to write a message file, all of them
+};
+
+// After this many output failures further ones are only counted.
+inline constexpr int output_failures_shown = 20;
+
+void report(Outcome& outcome, std::string_view line);
+// "cannot write <name>: <reason>", or only counted past the limit.
+void report_output_failure(Outcome& outcome, const std::string& name, const ErrorStatus& status);
+// The closing count of output failures that were not shown.
+void report_unshown_failures(Outcome& outcome);
+
+// Plain words for a failure: from the host's error number when there is one.
+std::string reason(const ErrorStatus& status);
+// A file name as the user writes it.
+std::string shown_name(std::string_view name);
+
+}  // namespace brevlith

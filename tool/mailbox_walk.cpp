@@ -1,0 +1,155 @@
+#include "tool/mailbox_walk.h"
+
+#include "console/output.h"
+#include "files/channels.h"
+#include "files/directories.h"
+#include "files/lines.h"
+#include "text/numbers.h"
+#include "text/strings.h"
+#include "tool/message_writer.h"
+
+namespace brevlith {
+namespace {
+
+constexpr int32_t mailbox_channel = 1;
+
+void print_line(std::string_view text) {
+  print_text(text);
+  print_line_end();
+}
+
+bool is_separator(const std::string& message, size_t line_start) {
+  return message.size() - line_start >= separator.size() &&
+         std::string_view(message).substr(line_start, separator.size()) == separator;
+}
+
+// Hands one complete message to the writer: once per term of a term file,
+// once with the single term, or once in normal mode.
+void flush(Run& run, int32_t& message_number, const std::string& base_name,
+           std::string_view message) {
+  if (!run.searcher) {
+    write_selected_message(message_number, base_name, message, run.search_term, run.outcome);
+    return;
+  }
+  const std::vector<std::string>& terms =
+      run.term_count > 0 ? run.terms : std::vector<std::string>{run.search_term};
+  const std::vector<char>& hits = run.searcher->search(message);
+  for (size_t i = 0; i < terms.size(); ++i)
+    if (terms[i].empty() || hits[i])
+      write_selected_message(message_number, base_name, message, terms[i], run.outcome);
+}
+
+void split_mailbox(Run& run, const std::string& folder, const std::string& mailbox_name) {
+  const std::string base_name = base_name_of(mailbox_name);
+  int32_t message_number = 0;
+  print_line(concat(std::string("Processing: "), mailbox_name));
+  const std::string path = folder + mailbox_name;
+
+  ErrorScope scope;
+  open_channel(path, mailbox_channel, Mode::input, 128);
+  if (const ErrorStatus failed = scope.take(); failed.code) {
+    report(run.outcome, "cannot open mailbox " + shown_name(path) + ": " + reason(failed));
+    print_line(format_number(message_number, "0,"));
+    return;
+  }
+  std::string message;
+  bool read_failed = false;
+  bool too_large = false;
+  // Each read step is judged by its own status, so that a failing standard
+  // output in between is never taken for a read error.
+  const auto note = [&](const ErrorStatus& failed) {
+    if (failed.code == 7) {
+      too_large = true;
+    } else if (failed.code != 0 && failed.code != 62 && !read_failed) {
+      read_failed = true;
+      report(run.outcome, "read error in mailbox " + shown_name(path) + ": " + reason(failed));
+    }
+  };
+  const auto at_end = [&] {
+    scope.take();
+    const bool end = at_end_of_file(mailbox_channel) != 0;
+    note(scope.take());
+    return end || too_large;
+  };
+  const auto read_into_message = [&] {
+    scope.take();
+    if (!read_line_append(mailbox_channel, message)) note(scope.take());
+  };
+  try {
+    if (!at_end()) read_into_message();
+    message += "\r\n";
+    while (!at_end()) {
+      const size_t line_start = message.size();
+      read_into_message();
+      if (is_separator(message, line_start)) {
+        flush(run, message_number, base_name, std::string_view(message).substr(0, line_start));
+        print_text(".");
+        message.erase(0, line_start);
+      }
+      message += "\r\n";
+    }
+  } catch (const std::bad_alloc&) {
+    too_large = true;
+  }
+  if (too_large) {
+    report(run.outcome, "message " + std::to_string(message_number + 1) + " of " +
+                            shown_name(path) +
+                            " is too large for memory; the rest of the mailbox is skipped");
+    message = std::string();
+  } else {
+    flush(run, message_number, base_name, message);
+  }
+  print_line(format_number(message_number, "0,"));
+  close_channel(mailbox_channel);
+}
+
+}  // namespace
+
+std::string base_name_of(const std::string& name) {
+  const std::string dot = ".";
+  if (find(1, name, dot) > 0) return substring(name, 1, find(-1, name, dot) - 1);
+  return name;
+}
+
+std::string folder_of(const std::string& pattern) {
+  const size_t last = pattern.find_last_of("\\/");
+  return last == std::string::npos ? std::string() : pattern.substr(0, last + 1);
+}
+
+bool prepare_output_directory(Run& run) {
+  const std::string folder(output_folder);
+  if (dir_first(folder, ATTR_DIRECTORY).empty()) {
+    ErrorScope scope;
+    make_dir(folder);
+    if (const ErrorStatus failed = scope.take(); failed.code) {
+      report(run.outcome, "cannot create the output folder " + folder + ": " + reason(failed));
+      return false;
+    }
+    print_line("Created output subdirectory .\\brevlithoutput");
+  } else if (dir_first(folder, ATTR_DIRECTORY | ATTR_ONLY).empty()) {
+    report(run.outcome, "cannot use the output folder " + folder + ": a file of that name exists");
+    return false;
+  } else {
+    print_line("Note: Files will be written to .\\brevlithoutput");
+  }
+  return true;
+}
+
+void walk_mailboxes(Run& run, const std::string& pattern) {
+  const std::string folder = folder_of(pattern);
+  std::string mailbox_name = dir_first(pattern, 0);
+  if (mailbox_name.empty()) {
+    print_line("FILE NOT FOUND");
+    report(run.outcome,
+           pattern.empty()
+               ? std::string("no mailbox named; usage: brevlith filename.ext [/s=searchterm]")
+               : "no mailbox matches " + shown_name(pattern));
+    return;
+  }
+  while (!mailbox_name.empty()) {
+    split_mailbox(run, folder, mailbox_name);
+    mailbox_name = dir_next();
+  }
+}
+
+}  // namespace brevlith

@@ -1,0 +1,28 @@
+// The output-folder step and the walk over the mailboxes a pattern matches:
+// each is read line by line, cut into messages at "From ???@???" lines, and
+// every message handed to the message writer.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "tool/run.h"
+
+namespace brevlith {
+
+inline constexpr std::string_view output_folder = "brevlithoutput";
+inline constexpr std::string_view separator = "From ???@???";
+
+// Makes sure brevlithoutput is a folder. False (reported) when it cannot be
+// created or is something else: then nothing could be written.
+bool prepare_output_directory(Run& run);
+
+// Splits every mailbox that `pattern` matches; "FILE NOT FOUND" for none.
+void walk_mailboxes(Run& run, const std::string& pattern);
+
+// The name before its last ".": in.mbx gives in, .mbx gives "".
+std::string base_name_of(const std::string& mailbox_name);
+// The pattern's folder part, up to and including its last "\" or "/".
+std::string folder_of(const std::string& pattern);
+
+}  // namespace brevlith

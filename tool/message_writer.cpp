@@ -1,0 +1,51 @@
+#include "tool/message_writer.h"
+
+#include "console/output.h"
+#include "files/channels.h"
+#include "files/lines.h"
+#include "text/numbers.h"
+#include "text/strings.h"
+
+namespace brevlith {
+
+std::string file_stem(const std::string& term) {
+  std::string stem = term;
+  replace_any(stem, std::string("\\/:*?\"<>|"), std::string("---------"));
+  return stem;
+}
+
+void write_message(int32_t& message_number, const std::string& base_name, std::string_view message,
+                   const std::string& term, Outcome& outcome) {
+  if (!term.empty()) {
+    const std::string folded = fold_lower(std::string(message), FoldMode::table_mode);
+    if (find(1, folded, term) == 0) return;
+  }
+  write_selected_message(message_number, base_name, message, term, outcome);
+}
+
+void write_selected_message(int32_t& message_number, const std::string& base_name,
+                            std::string_view message, const std::string& term, Outcome& outcome) {
+  ErrorScope scope;
+  const int32_t channel = next_free_channel();
+  ++message_number;
+  std::string name(output_prefix);
+  if (term.empty())
+    name.append(base_name).append("-").append(format_number(message_number, "0000")).append(".txt");
+  else
+    name.append(file_stem(term)).append(".mbx");
+  open_channel(name, channel, term.empty() ? Mode::output : Mode::append, 128);
+  const ErrorStatus opened = scope.take();
+  if (opened.code == 0) {
+    if (!term.empty()) write_line_end(channel);
+    write_text(channel, message);
+  }
+  const ErrorStatus written = scope.take();
+  if (!term.empty()) print_text("X");
+  scope.take();  // standard output's own failures are not this message's
+  close_channel(channel);
+  const ErrorStatus closed = scope.take();
+  const ErrorStatus& failure = opened.code ? opened : written.code ? written : closed;
+  if (failure.code) report_output_failure(outcome, name, failure);
+}
+
+}  // namespace brevlith

@@ -1,0 +1,28 @@
+// Writes one message into the output folder: in normal mode (term "") to a
+// new numbered file <base>-0001.txt, in search mode appended as a record
+// (CR LF, then the message) to <term stem>.mbx when the folded message holds
+// the term. A failure is reported on standard error and the walk goes on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "tool/diagnostics.h"
+
+namespace brevlith {
+
+inline constexpr std::string_view output_prefix = "brevlithoutput\\";
+
+// The term with each of \ / : * ? " < > | made a hyphen.
+std::string file_stem(const std::string& term);
+
+void write_message(int32_t& message_number, const std::string& base_name, std::string_view message,
+                   const std::string& term, Outcome& outcome);
+
+// write_message once the term is known to occur (or is ""): counts, writes,
+// marks the hit with "X".
+void write_selected_message(int32_t& message_number, const std::string& base_name,
+                            std::string_view message, const std::string& term, Outcome& outcome);
+
+}  // namespace brevlith

@@ -1,0 +1,27 @@
+// What the main procedure holds for its whole run.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tool/diagnostics.h"
+#include "tool/term_search.h"
+
+namespace brevlith {
+
+struct Run {
+  std::string mailbox_pattern;
+  std::string search_term;
+  std::vector<std::string> terms;  // from a term file
+  int32_t term_count = 0;
+  // The walks to make: the pattern, or each name the shell expanded.
+  std::vector<std::string> patterns;
+  // The terms that select messages (terms, or search_term alone), searched
+  // in one pass over each message.
+  std::unique_ptr<TermSearch> searcher;
+  Outcome outcome;
+};
+
+}  // namespace brevlith

@@ -1,0 +1,63 @@
+#include "tool/term_loader.h"
+
+#include "console/screen.h"
+#include "files/channels.h"
+#include "files/directories.h"
+#include "files/lines.h"
+#include "text/numbers.h"
+#include "text/strings.h"
+
+namespace brevlith {
+namespace {
+
+constexpr int32_t term_channel = 1;
+constexpr uint8_t wildcard_name = 64;
+
+}  // namespace
+
+bool load_terms(Run& run) {
+  if (dir_first(run.search_term, 0).empty()) return true;
+  ErrorScope scope;
+  open_channel(run.search_term, term_channel, Mode::input, 128);
+  const ErrorStatus opened = scope.take();
+  // A wildcard term that happens to match a file is searched for as text.
+  if (opened.code != 0 && opened.code != wildcard_name) {
+    report(run.outcome,
+           "cannot open term file " + shown_name(run.search_term) + ": " + reason(opened));
+    return false;
+  }
+  bool read_failed = false;
+  try {
+    for (;;) {
+      scope.take();
+      const bool end = at_end_of_file(term_channel) != 0;
+      ErrorStatus failed = scope.take();
+      if (!end) {
+        run.terms.emplace_back();
+        if (!read_line_append(term_channel, run.terms.back())) failed = scope.take();
+      }
+      if (failed.code == 7) throw std::bad_alloc();
+      if (failed.code && failed.code != 62 && !read_failed) {
+        read_failed = true;
+        report(run.outcome,
+               "read error in term file " + shown_name(run.search_term) + ": " + reason(failed));
+      }
+      if (end) break;
+    }
+  } catch (const std::bad_alloc&) {
+    close_channel(term_channel);
+    run.terms = {};
+    report(run.outcome,
+           "the term file " + shown_name(run.search_term) + " is too large for memory");
+    return false;
+  }
+  run.term_count = static_cast<int32_t>(run.terms.size());
+  close_channel(term_channel);
+  screen_write_text(
+      concat(concat(std::string("Searching for a total of "), number_text(run.term_count)),
+             std::string(" terms.")));
+  screen_line_end();
+  return true;
+}
+
+}  // namespace brevlith

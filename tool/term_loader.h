@@ -1,0 +1,13 @@
+// The term loader: when the search term names an ordinary file, its lines
+// become the list of terms, and the number of terms is shown on the screen.
+#pragma once
+
+#include "tool/run.h"
+
+namespace brevlith {
+
+// False (reported) when the run cannot go on: a term file that exists but
+// cannot be opened, or a list too large for memory.
+bool load_terms(Run& run);
+
+}  // namespace brevlith

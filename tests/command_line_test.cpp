@@ -1,0 +1,73 @@
+// The banner and the command line, through the real binary.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "tests/test_support.h"
+
+namespace brevlith::testing {
+namespace {
+
+const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
+const std::string noted = "Note: Files will be written to .\\brevlithoutput\r\n";
+
+TEST(CommandLine, EveryRunPrintsTheBannerAndAnEmptyLine) {
+  ScopedTempDir dir;
+  const RunResult r = run_brevlith({});
+  EXPECT_EQ(r.out, banner + created + "FILE NOT FOUND\r\n");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("brevlith: "), std::string::npos);
+}
+
+TEST(CommandLine, WorkedExamplesThroughArgv) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string mailbox;    // the file that must be split ("" for none)
+    std::string term_file;  // the .mbx the term selects into ("" for normal mode)
+  };
+  const std::vector<Case> cases = {
+      {{"in.mbx"}, "in", ""},
+      {{"in.mbx", "/s=invoice"}, "in", "invoice.mbx"},
+      {{"\"my box.mbx\"", "/s=invoice"}, "my box", "invoice.mbx"},
+      {{"my", "box.mbx", "/s=invoice"}, "my box", "invoice.mbx"},
+      {{"a.mbx", "/x", "/s=b"}, "a", "b.mbx"},
+      {{"a.mbx", "/s=\"x", "y\""}, "a", "-x y-.mbx"},  // quotes kept, then hyphened
+      {{"in.mbx", "/S=invoice"}, "in", ""},
+      {{"in.mbx", "/s=two words"}, "in", "two words.mbx"},
+  };
+  for (const Case& c : cases) {
+    ScopedTempDir dir;
+    const std::string body = "From ???@??? x\r\ninvoice b x y \"x y\" two words\r\n";
+    write_file(c.mailbox + ".mbx", body);
+    const RunResult r = run_brevlith(c.args);
+    const std::string label = ::testing::PrintToString(c.args);
+    EXPECT_EQ(r.exit_code, 0) << label << r.err;
+    EXPECT_EQ(r.out, banner + created + "Processing: " + c.mailbox + ".mbx\r\n" +
+                         (c.term_file.empty() ? "1\r\n" : "X1\r\n"))
+        << label;
+    const std::string made = c.term_file.empty() ? c.mailbox + "-0001.txt" : c.term_file;
+    EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{made}) << label;
+  }
+}
+
+TEST(CommandLine, SlashesInLinuxPathsAndTerms) {
+  ScopedTempDir dir;
+  ::mkdir("mail", 0755);
+  write_file("mail/In.mbx", "first\r\nFrom ???@??? a/b\r\nsecond\r\n");
+  // The path's "/" is a folder separator; the term's "/" is text, and makes a hyphen.
+  const RunResult r = run_brevlith({dir.path() + "/mail/In.mbx", "/s=a/b"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, banner + created + "Processing: In.mbx\r\n.X1\r\n");
+  EXPECT_EQ(read_file("brevlithoutput/a-b.mbx"), "\r\nFrom ???@??? a/b\r\nsecond\r\n");
+}
+
+TEST(CommandLine, CapitalSOptionIsCutOffAndIgnored) {
+  ScopedTempDir dir;
+  write_file("in.mbx", "only\r\n");
+  ::mkdir("brevlithoutput", 0755);
+  const RunResult r = run_brevlith({"in.mbx", "/S=x"});
+  EXPECT_EQ(r.out, banner + noted + "Processing: in.mbx\r\n1\r\n");
+  EXPECT_EQ(read_file("brevlithoutput/in-0001.txt"), "only\r\n");
+}
+
+}  // namespace
+}  // namespace brevlith::testing

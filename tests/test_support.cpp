@@ -1,0 +1,172 @@
+#include "tests/test_support.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "console/process.h"
+
+namespace brevlith::testing {
+
+const std::string banner =
+    "brevlith // by the brevlith developers // https://brevlith.example\r\n"
+    "create a gazillion text files with one email per file, from eudora mailbox(es)\r\n"
+    "--> usage: brevlith filename.ext [/s=searchterm]\r\n"
+    "     *wildcards are ok in filename\r\n"
+    "     *optional search term means that only emails matching search will be output\r\n"
+    "     *if searchterm is a file it can be a list of terms, one per line\r\n"
+    "     *search is case INsensitive\r\n"
+    "     *in search mode, new mbx files are created, in normal mode txt files per email\r\n"
+    "\r\n";
+
+ScopedTempDir::ScopedTempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/brevlith-test-XXXXXX";
+  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+  previous_ = std::filesystem::current_path().string();
+  std::filesystem::current_path(path_);
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  std::error_code ignored;
+  std::filesystem::current_path(previous_, ignored);
+  // Tests may leave read-only folders behind; make them writable first.
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           path_, std::filesystem::directory_options::skip_permission_denied, ignored);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+    if (it->is_directory(ignored) && !it->is_symlink(ignored)) ::chmod(it->path().c_str(), 0755);
+  }
+  ::chmod(path_.c_str(), 0755);
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "<missing " + path + ">";
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> list_dir(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* d = ::opendir(path.c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+const std::string& brevlith_binary() {
+  static const std::string path = BREVLITH_BINARY;
+  return path;
+}
+
+RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (::pipe(in_pipe) || ::pipe(out_pipe) || ::pipe(err_pipe)) throw std::runtime_error("pipe");
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(in_pipe[0], 0);
+    if (!options.stdout_path.empty()) {
+      const int fd = ::open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(fd, 1);
+      ::close(fd);
+    } else {
+      ::dup2(out_pipe[1], 1);
+    }
+    ::dup2(err_pipe[1], 2);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+      ::close(fd);
+    if (options.in_child) options.in_child();
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+  ::close(in_pipe[0]);
+  ::close(out_pipe[1]);
+  ::close(err_pipe[1]);
+  ::signal(SIGPIPE, SIG_IGN);
+  if (!options.stdin_bytes.empty())
+    (void)!::write(in_pipe[1], options.stdin_bytes.data(), options.stdin_bytes.size());
+  ::close(in_pipe[1]);
+
+  RunResult result;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  int open_count = 2;
+  while (open_count > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ::kill(pid, SIGKILL);
+      break;
+    }
+    if (::poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
+    for (pollfd& p : fds) {
+      if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP))) continue;
+      char buffer[65536];
+      const ssize_t got = ::read(p.fd, buffer, sizeof buffer);
+      if (got <= 0) {
+        ::close(p.fd);
+        p.fd = -1;
+        --open_count;
+      } else {
+        (p.fd == out_pipe[0] ? result.out : result.err).append(buffer, static_cast<size_t>(got));
+      }
+    }
+  }
+  for (pollfd& p : fds)
+    if (p.fd >= 0) ::close(p.fd);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+RunResult run_brevlith(const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> argv{brevlith_binary()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_program(argv, options);
+}
+
+void init_test_process() {
+  ProcessValues& p = process_values();
+  p.stdin_handle = host::get_std_handle(host::std_input);
+  p.stdout_handle = host::get_std_handle(host::std_output);
+  p.stderr_handle = p.screen_handle = host::get_std_handle(host::std_error);
+}
+
+}  // namespace brevlith::testing

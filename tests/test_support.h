@@ -1,0 +1,62 @@
+// Shared test helpers: a scoped temporary directory, whole-file reads and
+// writes, and a runner for the built binary that captures everything.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace brevlith::testing {
+
+// Creates a fresh directory, makes it the current directory, and removes it
+// (and returns to the previous directory) on destruction.
+class ScopedTempDir {
+ public:
+  ScopedTempDir();
+  ~ScopedTempDir();
+  ScopedTempDir(const ScopedTempDir&) = delete;
+  ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::string previous_;
+};
+
+void write_file(const std::string& path, const std::string& bytes);
+std::string read_file(const std::string& path);
+bool exists(const std::string& path);
+// Names in a directory, sorted, without "." and "..".
+std::vector<std::string> list_dir(const std::string& path);
+
+struct RunResult {
+  int exit_code = -1;  // 128 + signal when killed
+  std::string out;
+  std::string err;
+};
+
+struct RunOptions {
+  std::string stdin_bytes;
+  // Run in the child before exec, e.g. to set a resource limit or close a descriptor.
+  std::function<void()> in_child;
+  // Standard output goes to this file instead of the capture pipe.
+  std::string stdout_path;
+  int timeout_seconds = 60;
+};
+
+// Runs the built brevlith with these arguments in the current directory.
+RunResult run_brevlith(const std::vector<std::string>& args, const RunOptions& options = {});
+// Runs any program (argv[0] is looked up in PATH).
+RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options = {});
+const std::string& brevlith_binary();
+
+// The banner and the empty line after it, as every run prints them.
+extern const std::string banner;
+
+// Sets up the process values (standard handles) for unit tests that print.
+void init_test_process();
+
+}  // namespace brevlith::testing

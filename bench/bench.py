@@ -170,10 +170,11 @@ def search_tools(brevlith: Path) -> list[Tool]:
 
 
 def run_timed(measure: Path, argv: list[str], cwd: Path, stdin_path: Path | None,
-              env: dict[str, str], timeout: float, errlog: Path) -> tuple[Sample, int, bool]:
-    """Runs one command under bench/measure; returns its sample, exit code and
-    whether it timed out. CPU time and max RSS cover the command and every
-    descendant it waited for (formail's shells, for instance)."""
+              env: dict[str, str], timeout: float,
+              errlog: Path) -> tuple[Sample | None, int, bool]:
+    """Runs one command under bench/measure; returns its sample (None when it
+    was killed), exit code and whether it timed out. CPU time and max RSS
+    cover the command and every descendant it waited for (formail's shells)."""
     result = errlog.with_suffix(".measure")
     stdin = open(stdin_path, "rb") if stdin_path else subprocess.DEVNULL
     timed_out = False
@@ -194,7 +195,7 @@ def run_timed(measure: Path, argv: list[str], cwd: Path, stdin_path: Path | None
     if stdin_path:
         stdin.close()
     if timed_out or not result.exists():
-        return Sample(0, 0, 0), code, timed_out
+        return None, code, timed_out
     wall, user, sys_, rss, _ = result.read_text().split()
     result.unlink()
     return Sample(float(wall), float(user) + float(sys_), int(rss)), code, False
@@ -340,12 +341,16 @@ def bench_workload(wl: Workload, tools: list[Tool], args, bins, wdir: Path,
             sample, code, timed_out = run_timed(
                 bins["measure"], t.argv, wdir, wdir / "in.mbx" if t.stdin_input else None, t.env, args.timeout,
                 wdir / "stderr.txt")
-            if timed_out or code != 0:
+            if code != 0:
                 err = (wdir / "stderr.txt").read_text(errors="replace").strip()[-300:]
-                row.failed = (f"timed out after {args.timeout:.0f} s" if timed_out
-                              else f"exit code {code}: {err}")
-                log(f"[{wl.key}] {t.name}: {row.failed}")
-                continue
+                err = " ".join(err.split()).replace("|", "/")
+                if timed_out or sample is None or code >= 127:  # killed, or did not start
+                    row.failed = (f"timed out after {args.timeout:.0f} s" if timed_out
+                                  else f"exit code {code}: {err}")
+                    log(f"[{wl.key}] {t.name}: {row.failed}")
+                    continue
+                # A tool may report an ordinary outcome with an exit code; keep the time.
+                row.notes.append(f"WARNING: exit code {code}: {err}")
             if t.name == "reference":
                 ref_sample = sample
             row.samples.append(sample)

@@ -118,7 +118,7 @@ const char* const kDomains[] = {
     "home.example.net", "office.example.fr", "shop.example.com",
 };
 const char* const kMailers[] = {
-    "QUALCOMM Windows Eudora Version 4.3.2", "QUALCOMM Windows Eudora Pro Version 4.2",
+    "Mutt/1.2.5i", "Mozilla/5.0 (Windows; U; Win98; en-US; rv:0.9.4) Gecko/20011019",
     "Microsoft Outlook Express 5.50.4133.2400", "Mozilla 4.76 [en] (Win98; U)",
     "Pegasus Mail for Windows (v3.12c)", "The Bat! (v1.53d)",
 };

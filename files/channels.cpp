@@ -1,5 +1,6 @@
 #include "files/channels.h"
 
+#include <algorithm>
 #include <array>
 
 #include "console/error_status.h"
@@ -45,7 +46,10 @@ void open_channel(const std::string& name, int32_t number, Mode mode, int32_t re
   std::unique_ptr<Channel> c;
   try {
     c = std::make_unique<Channel>();
-    c->block = std::make_unique<uint8_t[]>(static_cast<size_t>(block_size));
+    // Room past the last byte for the line scan, which reads whole vectors,
+    // and for a whole 128-byte block whatever the record length.
+    c->block =
+        std::make_unique<uint8_t[]>(std::max<size_t>(static_cast<size_t>(block_size), 128) + 16);
     c->name = wide;
   } catch (const std::bad_alloc&) {
     return raise_error(7);

@@ -18,11 +18,6 @@ void print_line(std::string_view text) {
   print_line_end();
 }
 
-bool is_separator(const std::string& message, size_t line_start) {
-  return message.size() - line_start >= separator.size() &&
-         std::string_view(message).substr(line_start, separator.size()) == separator;
-}
-
 // Hands one complete message to the writer: once per term of a term file,
 // once with the single term, or once in normal mode.
 void flush(Run& run, int32_t& message_number, const std::string& base_name,
@@ -52,7 +47,7 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
     print_line(format_number(message_number, "0,"));
     return;
   }
-  std::string message;
+  TextBuffer message;
   bool read_failed = false;
   bool too_large = false;
   // Each read step is judged by its own status, so that a failing standard
@@ -65,28 +60,27 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
       report(run.outcome, "read error in mailbox " + shown_name(path) + ": " + reason(failed));
     }
   };
-  const auto at_end = [&] {
+  size_t line_start = 0;
+  const auto read = [&](std::string_view marker) {
     scope.take();
-    const bool end = at_end_of_file(mailbox_channel) != 0;
+    const LinesStop stop = read_lines(mailbox_channel, message, marker, line_start);
     note(scope.take());
-    return end || too_large;
-  };
-  const auto read_into_message = [&] {
-    scope.take();
-    if (!read_line_append(mailbox_channel, message)) note(scope.take());
+    return stop;
   };
   try {
-    if (!at_end()) read_into_message();
-    message += "\r\n";
-    while (!at_end()) {
-      const size_t line_start = message.size();
-      read_into_message();
-      if (is_separator(message, line_start)) {
-        flush(run, message_number, base_name, std::string_view(message).substr(0, line_start));
-        print_text(".");
-        message.erase(0, line_start);
+    // The first line starts the first message, whatever it holds; a line
+    // that could not be read still counts, as an empty one.
+    if (read("") != LinesStop::marker) message.append("\r\n");
+    while (!too_large) {
+      const LinesStop stop = read(separator);
+      if (stop == LinesStop::end_of_file) break;
+      if (stop == LinesStop::failed_line) {
+        message.append("\r\n");
+        continue;
       }
-      message += "\r\n";
+      flush(run, message_number, base_name, message.view().substr(0, line_start));
+      print_text(".");
+      message.erase_front(line_start);
     }
   } catch (const std::bad_alloc&) {
     too_large = true;
@@ -95,9 +89,9 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
     report(run.outcome, "message " + std::to_string(message_number + 1) + " of " +
                             shown_name(path) +
                             " is too large for memory; the rest of the mailbox is skipped");
-    message = std::string();
+    message.release();
   } else {
-    flush(run, message_number, base_name, message);
+    flush(run, message_number, base_name, message.view());
   }
   print_line(format_number(message_number, "0,"));
   close_channel(mailbox_channel);

@@ -41,7 +41,7 @@ struct File final : Object {
 
 // Every 128-byte refill looks its file up twice: an exact type test is one
 // comparison, where a dynamic_cast walks the class hierarchy.
-File* find_file(Handle h) {
+inline File* find_file(Handle h) {
   Object* object = find_object(h);
   return object && typeid(*object) == typeid(File) ? static_cast<File*>(object) : nullptr;
 }
@@ -75,15 +75,8 @@ bool read_stream(File& f, char* buffer, uint32_t n, uint32_t& done) {
   return true;
 }
 
-bool read_disk(File& f, char* buffer, uint32_t n, uint32_t& done) {
-  // Nearly every read is a 128-byte block well inside the window.
-  const uint64_t offset = static_cast<uint64_t>(f.pos - f.window_offset);
-  if (f.pos >= f.window_offset && offset + n <= f.window_fill) {
-    std::memcpy(buffer, f.window.get() + offset, n);
-    f.pos += n;
-    done = n;
-    return true;
-  }
+// Refills the window as often as the request needs.
+[[gnu::noinline]] bool read_through_window(File& f, char* buffer, uint32_t n, uint32_t& done) {
   done = 0;
   while (done < n) {
     const int64_t at = f.pos;
@@ -106,6 +99,20 @@ bool read_disk(File& f, char* buffer, uint32_t n, uint32_t& done) {
     done += take;
     f.pos += take;
   }
+  return true;
+}
+
+inline bool read_disk(File& f, char* buffer, uint32_t n, uint32_t& done) {
+  // Nearly every read is a 128-byte block well inside the window.
+  const uint64_t offset = static_cast<uint64_t>(f.pos - f.window_offset);
+  if (f.pos < f.window_offset || offset + n > f.window_fill)
+    return read_through_window(f, buffer, n, done);
+  if (n == 128)
+    std::memcpy(buffer, f.window.get() + offset, 128);
+  else
+    std::memcpy(buffer, f.window.get() + offset, n);
+  f.pos += n;
+  done = n;
   return true;
 }
 

@@ -26,12 +26,15 @@ void flush(Run& run, int32_t& message_number, const std::string& base_name,
     write_selected_message(message_number, base_name, message, run.search_term, run.outcome);
     return;
   }
-  const std::vector<std::string>& terms =
-      run.term_count > 0 ? run.terms : std::vector<std::string>{run.search_term};
   const std::vector<char>& hits = run.searcher->search(message);
-  for (size_t i = 0; i < terms.size(); ++i)
-    if (terms[i].empty() || hits[i])
-      write_selected_message(message_number, base_name, message, terms[i], run.outcome);
+  if (run.term_count == 0) {
+    if (hits[0])
+      write_selected_message(message_number, base_name, message, run.search_term, run.outcome);
+    return;
+  }
+  for (size_t i = 0; i < run.terms.size(); ++i)
+    if (run.terms[i].empty() || hits[i])
+      write_selected_message(message_number, base_name, message, run.terms[i], run.outcome);
 }
 
 void split_mailbox(Run& run, const std::string& folder, const std::string& mailbox_name) {

@@ -201,13 +201,21 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition)
 
   int fd = -1;
   bool created = false;
-  if (disposition == open_always) {
-    // Creating exclusively tells us the file is new and empty, which saves
-    // a stat and a cut for every message file.
+  const auto create = [&] {
     fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
     created = fd >= 0;
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), flags);  // made in between
+  };
+  if (disposition == open_always && !(access & generic_read)) {
+    // A file opened only to be written (a message file) is nearly always
+    // new: creating it exclusively tells us it is empty, which saves a stat
+    // and a cut. One opened to be added to (a term's mailbox) nearly always
+    // exists, and is created only when it does not.
+    create();
+  } else {
+    fd = ::open(path.c_str(), flags);
+    if (fd < 0 && errno == ENOENT && disposition == open_always) create();
   }
-  if (fd < 0 && (disposition != open_always || errno == EEXIST)) fd = ::open(path.c_str(), flags);
   if (fd < 0) {
     if (errno == ENOENT) return fail(missing_error(path)), invalid_handle;
     return fail_errno(), invalid_handle;

@@ -162,8 +162,8 @@ void TermSearch::Automaton::scan_dense(const unsigned char* text, size_t n,
   const uint32_t* table = rows.data();
   const uint8_t* c = cls.data();
   const uint32_t out = out_start;
-  const auto hit = [&](uint32_t s) {
-    record(s >> shift, hits);
+  const auto hit = [&](size_t s) {
+    record(static_cast<uint32_t>(s >> shift), hits);
     return all_found();
   };
   constexpr size_t pieces = 4;
@@ -178,7 +178,8 @@ void TermSearch::Automaton::scan_dense(const unsigned char* text, size_t n,
       p[k] = text + begin;
       length[k] = end - begin;
     }
-    uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    // Wide states index the table without a zero extension each step.
+    size_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
     const size_t common = length[0];  // the shortest
     const unsigned char *a0 = p[0], *a1 = p[1], *a2 = p[2], *a3 = p[3];
     const unsigned char* const end = a0 + common;
@@ -187,16 +188,17 @@ void TermSearch::Automaton::scan_dense(const unsigned char* text, size_t n,
       s1 = table[s1 + c[*a1++]];
       s2 = table[s2 + c[*a2++]];
       s3 = table[s3 + c[*a3++]];
-      if ((s0 >= out) | (s1 >= out) | (s2 >= out) | (s3 >= out)) {
+      // Quiet states all lie below out, a power of two.
+      if ((s0 | s1 | s2 | s3) >= out) {
         if (s0 >= out && hit(s0)) return;
         if (s1 >= out && hit(s1)) return;
         if (s2 >= out && hit(s2)) return;
         if (s3 >= out && hit(s3)) return;
       }
     }
-    const uint32_t state[pieces] = {s0, s1, s2, s3};
+    const size_t state[pieces] = {s0, s1, s2, s3};
     for (size_t k = 1; k < pieces; ++k) {
-      uint32_t s = state[k];
+      size_t s = state[k];
       for (size_t i = common; i < length[k]; ++i) {
         s = table[s + c[p[k][i]]];
         if (s >= out && hit(s)) return;
@@ -204,7 +206,7 @@ void TermSearch::Automaton::scan_dense(const unsigned char* text, size_t n,
     }
     done = n;
   }
-  uint32_t s = 0;
+  size_t s = 0;
   for (size_t i = done; i < n; ++i) {
     s = table[s + c[text[i]]];
     if (s >= out && hit(s)) return;
@@ -278,9 +280,9 @@ TermSearch::TermSearch(const std::vector<std::string>& terms) : hits_(terms.size
   for (uint32_t k = 0; k < count; ++k) number[order[k]] = k;
 
   const size_t row = size_t{1} << a->shift;
-  a->dense_count =
-      static_cast<uint32_t>(std::clamp<size_t>(dense_budget / (row * sizeof(uint32_t)), 1, count));
-  a->dense_only = a->dense_count == count;
+  const size_t rows_fit = dense_budget / (row * sizeof(uint32_t));
+  a->dense_count = static_cast<uint32_t>(std::clamp<size_t>(rows_fit, 1, count));
+  a->dense_only = size_t{2} * count <= rows_fit;  // room for the gap made below
   a->rows.assign(size_t{a->dense_count} << a->shift, 0);
   a->fail.assign(count, 0);
   a->edge_begin.assign(count + 1, 0);
@@ -316,34 +318,37 @@ TermSearch::TermSearch(const std::vector<std::string>& terms) : hits_(terms.size
     a->has_output[k] = group_of[node] != none || a->dict[k] != none;
   }
 
-  // Renumbering: with every state dense, those with output go last, so that
-  // the scan tells them by one comparison; the states stay a permutation.
+  // With every state dense, those with output are numbered from a power of
+  // two on, so that the scan tells a step into any of them by one test of
+  // all its pieces' states together. The numbers in the gap stay unused.
+  uint32_t numbers = count;
   std::vector<uint32_t> final_of(count);
   if (a->dense_only) {
-    uint32_t next = 0;
-    for (int with_output = 0; with_output < 2; ++with_output)
-      for (uint32_t k = 0; k < count; ++k)
-        if (a->has_output[k] == with_output) final_of[k] = next++;
-    std::vector<uint32_t> table(a->rows.size());
+    uint32_t quiet = 0;
+    for (uint32_t k = 0; k < count; ++k) quiet += a->has_output[k] == 0;
+    const uint32_t first_loud = std::bit_ceil(quiet);
+    uint32_t next_quiet = 0, next_loud = first_loud;
+    for (uint32_t k = 0; k < count; ++k)
+      final_of[k] = a->has_output[k] ? next_loud++ : next_quiet++;
+    numbers = next_loud;
+    std::vector<uint32_t> table(size_t{numbers} << a->shift, 0);
     for (uint32_t k = 0; k < count; ++k)
       for (size_t c = 0; c < row; ++c)
         table[(size_t{final_of[k]} << a->shift) + c] =
             final_of[a->rows[(size_t{k} << a->shift) + c]] << a->shift;
     a->rows = std::move(table);
-    uint32_t quiet_states = 0;
-    for (uint32_t k = 0; k < count; ++k) quiet_states += a->has_output[k] == 0;
-    a->out_start = quiet_states << a->shift;
+    a->out_start = first_loud << a->shift;
   } else {
     for (uint32_t k = 0; k < count; ++k) final_of[k] = k;
   }
-  std::vector<uint32_t> dict(count, none), terms_count(count, 0);
+  std::vector<uint32_t> dict(numbers, none), terms_count(numbers, 0);
   for (uint32_t k = 0; k < count; ++k) {
     dict[final_of[k]] = a->dict[k] == none ? none : final_of[a->dict[k]];
     const uint32_t g = group_of[order[k]];
     if (g != none) terms_count[final_of[k]] = group_begin[g + 1] - group_begin[g];
   }
-  a->terms_begin.assign(count + 1, 0);
-  for (uint32_t s = 0; s < count; ++s) a->terms_begin[s + 1] = a->terms_begin[s] + terms_count[s];
+  a->terms_begin.assign(size_t{numbers} + 1, 0);
+  for (uint32_t s = 0; s < numbers; ++s) a->terms_begin[s + 1] = a->terms_begin[s] + terms_count[s];
   a->term_list.resize(usable.size());
   for (uint32_t k = 0; k < count; ++k) {
     const uint32_t g = group_of[order[k]];
@@ -361,7 +366,7 @@ TermSearch::TermSearch(const std::vector<std::string>& terms) : hits_(terms.size
     a->edge_target = {};
     a->has_output = {};
   }
-  a->mark.assign(count, 0);
+  a->mark.assign(numbers, 0);
   automaton_ = std::move(a);
 }
 

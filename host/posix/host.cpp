@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "host/fault.h"
 #include "host/posix/posix.h"
 #include "host/utf8.h"
 
@@ -167,6 +168,7 @@ Handle get_std_handle(StdHandle which) {
 }
 
 Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition) {
+  BREVLITH_FAULT_POINT(create_file_w);
   std::string path;
   if (!to_path(name, path)) return invalid_handle;
   if (path.empty()) return fail(win32::file_not_found), invalid_handle;
@@ -214,12 +216,14 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition)
 }
 
 FileType get_file_type(Handle h) {
+  BREVLITH_FAULT_POINT(get_file_type);
   File* f = find_file(h);
   if (!f) return fail(win32::invalid_handle), file_type_unknown;
   return f->type;
 }
 
 int64_t set_file_pointer(Handle h, int64_t distance, MoveMethod method) {
+  BREVLITH_FAULT_POINT(set_file_pointer);
   File* f = find_file(h);
   if (!f) return fail(win32::invalid_handle), -1;
   if (f->type != file_type_disk || f->stream) return fail(win32::invalid_parameter), -1;
@@ -230,6 +234,7 @@ int64_t set_file_pointer(Handle h, int64_t distance, MoveMethod method) {
 }
 
 bool set_end_of_file(Handle h) {
+  BREVLITH_FAULT_POINT(set_end_of_file);
   File* f = find_file(h);
   if (!f) return fail(win32::invalid_handle);
   if (f->type != file_type_disk || f->stream) return fail(win32::invalid_parameter);
@@ -241,6 +246,7 @@ bool set_end_of_file(Handle h) {
 }
 
 bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done) {
+  BREVLITH_FAULT_POINT(read_file);
   done = 0;
   File* f = find_file(h);
   if (!f) return fail(win32::invalid_handle);
@@ -250,6 +256,7 @@ bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done) {
 }
 
 bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
+  BREVLITH_FAULT_POINT(write_file);
   done = 0;
   File* f = find_file(h);
   if (!f) return fail(win32::invalid_handle);
@@ -274,6 +281,7 @@ bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
 }
 
 bool close_handle(Handle h) {
+  BREVLITH_FAULT_POINT(close_handle);
   File* f = find_file(h);
   if (f && f->stream) return true;  // the standard streams stay open
   std::unique_ptr<Object> object = remove_object(h);

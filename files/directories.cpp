@@ -39,11 +39,19 @@ std::string name_of(const host::FindData& entry) {
   }
 }
 
+// "Nothing (more) matches" is an answer; any other failure means entries
+// may have been left out, and the caller must be able to tell.
+bool nothing_matched(uint32_t host_error) {
+  return host_error == host::win32::file_not_found || host_error == host::win32::path_not_found ||
+         host_error == host::win32::no_more_files;
+}
+
 // Asks for entries until one qualifies; closes the search after the last.
 std::string next_qualifying(host::FindData& entry) {
   for (;;) {
     const auto next = run_system_call([&] { return host::find_next_file_w(state.search, entry); });
     if (!next.result) {
+      if (!nothing_matched(next.last_error)) next.raise();
       state.close();
       state.mask = 0;
       return {};
@@ -82,6 +90,7 @@ std::string dir_first(const std::string& pattern, uint32_t mask) {
   host::FindData entry;
   const auto first = run_system_call([&] { return host::find_first_file_w(wide, entry); });
   if (first.result == host::invalid_handle) {
+    if (!nothing_matched(first.last_error)) first.raise();
     state.mask = 0;
     return {};
   }

@@ -1,6 +1,8 @@
 // Directory enumeration, one name per call, and directory creation. A single
 // name is tested by enumerating it as a pattern: "" means no entry of that
-// name qualifies. The enumeration never raises an error.
+// name qualifies. The enumeration raises an error only when the host fails
+// for another reason than nothing (more) matching, so that a caller can tell
+// a folder that could not be read from one that holds nothing more.
 #pragma once
 
 #include <cstdint>

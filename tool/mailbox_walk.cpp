@@ -118,8 +118,12 @@ std::string folder_of(const std::string& pattern) {
 
 bool prepare_output_directory(Run& run) {
   const std::string folder(output_folder);
+  ErrorScope scope;
   if (dir_first(folder, ATTR_DIRECTORY).empty()) {
-    ErrorScope scope;
+    if (const ErrorStatus failed = scope.take(); failed.code) {
+      report(run.outcome, "cannot use the output folder " + folder + ": " + reason(failed));
+      return false;
+    }
     make_dir(folder);
     if (const ErrorStatus failed = scope.take(); failed.code) {
       report(run.outcome, "cannot create the output folder " + folder + ": " + reason(failed));
@@ -137,18 +141,27 @@ bool prepare_output_directory(Run& run) {
 
 void walk_mailboxes(Run& run, const std::string& pattern) {
   const std::string folder = folder_of(pattern);
+  ErrorScope scope;
   std::string mailbox_name = dir_first(pattern, 0);
   if (mailbox_name.empty()) {
     print_line("FILE NOT FOUND");
+    const ErrorStatus failed = scope.take();
     report(run.outcome,
-           pattern.empty()
+           failed.code ? "cannot search for " + shown_name(pattern) + ": " + reason(failed)
+           : pattern.empty()
                ? std::string("no mailbox named; usage: brevlith filename.ext [/s=searchterm]")
                : "no mailbox matches " + shown_name(pattern));
     return;
   }
   while (!mailbox_name.empty()) {
     split_mailbox(run, folder, mailbox_name);
+    const std::string done = folder + mailbox_name;
+    scope.take();
     mailbox_name = dir_next();
+    // A listing that breaks off must not pass for the last mailbox.
+    if (const ErrorStatus failed = scope.take(); failed.code)
+      report(run.outcome, "cannot list the mailboxes after " + shown_name(done) + " matching " +
+                              shown_name(pattern) + ": " + reason(failed));
   }
 }
 

@@ -16,8 +16,20 @@ constexpr uint8_t wildcard_name = 64;
 }  // namespace
 
 bool load_terms(Run& run) {
-  if (dir_first(run.search_term, 0).empty()) return true;
   ErrorScope scope;
+  if (dir_first(run.search_term, 0).empty()) {
+    // Something of that name is there but could not be looked at: searching
+    // for its name as text would be a quiet wrong answer.
+    const ErrorStatus failed = scope.take();
+    // A name too long or invalid for a file is a term like any other.
+    if (failed.code && failed.host_error != host::win32::filename_exced_range &&
+        failed.host_error != host::win32::invalid_name) {
+      report(run.outcome,
+             "cannot open term file " + shown_name(run.search_term) + ": " + reason(failed));
+      return false;
+    }
+    return true;
+  }
   open_channel(run.search_term, term_channel, Mode::input, 128);
   const ErrorStatus opened = scope.take();
   // A wildcard term that happens to match a file is searched for as text.

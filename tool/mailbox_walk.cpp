@@ -65,22 +65,28 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
       report(run.outcome, "read error in mailbox " + shown_name(path) + ": " + reason(failed));
     }
   };
+  // A read error ends the mailbox: what was read up to it is kept, and
+  // nothing after it is taken for the rest of a line.
   const auto at_end = [&] {
     scope.take();
     const bool end = at_end_of_file(mailbox_channel) != 0;
     note(scope.take());
-    return end || too_large;
+    return end || too_large || read_failed;
   };
+  // False, with nothing of the line kept, when it could not be read.
   const auto read_into_message = [&] {
     scope.take();
-    if (!read_line_append(mailbox_channel, message)) note(scope.take());
+    if (read_line_append(mailbox_channel, message)) return true;
+    note(scope.take());
+    return false;
   };
   try {
-    if (!at_end()) read_into_message();
-    message += "\r\n";
+    const bool first_line = !at_end() && read_into_message();
+    // An empty mailbox is one message of a lone CR LF; an unreadable one none.
+    if (first_line || (!read_failed && !too_large)) message += "\r\n";
     while (!at_end()) {
       const size_t line_start = message.size();
-      read_into_message();
+      if (!read_into_message()) break;
       if (is_separator(message, line_start)) {
         flush(run, message_number, base_name, std::string_view(message).substr(0, line_start));
         print_text(".");
@@ -96,7 +102,7 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
                             shown_name(path) +
                             " is too large for memory; the rest of the mailbox is skipped");
     message = std::string();
-  } else {
+  } else if (!message.empty()) {
     flush(run, message_number, base_name, message);
   }
   print_line(format_number(message_number, "0,"));

@@ -38,7 +38,6 @@ bool load_terms(Run& run) {
            "cannot open term file " + shown_name(run.search_term) + ": " + reason(opened));
     return false;
   }
-  bool read_failed = false;
   try {
     for (;;) {
       scope.take();
@@ -46,13 +45,18 @@ bool load_terms(Run& run) {
       ErrorStatus failed = scope.take();
       if (!end) {
         run.terms.emplace_back();
-        if (!read_line_append(term_channel, run.terms.back())) failed = scope.take();
+        if (!read_line_append(term_channel, run.terms.back())) {
+          failed = scope.take();
+          // The failed line is no term: an empty one would select every message.
+          run.terms.pop_back();
+        }
       }
       if (failed.code == 7) throw std::bad_alloc();
-      if (failed.code && failed.code != 62 && !read_failed) {
-        read_failed = true;
+      // The terms read before a read error are kept; nothing after it is read.
+      if (failed.code && failed.code != 62) {
         report(run.outcome,
                "read error in term file " + shown_name(run.search_term) + ": " + reason(failed));
+        break;
       }
       if (end) break;
     }

@@ -115,6 +115,19 @@ void close_channel(int32_t number) {
   if (first.failed()) raise_error(first.code, first.last_error);
 }
 
+void cut_channel(int32_t number, uint64_t length) {
+  Channel* c = find_channel(number);
+  if (!c) return raise_error(52);
+  if (c->mode == Mode::input || c->device_kind != DeviceKind::disk) return raise_error(54);
+  const auto moved = run_system_call([&] {
+    return host::set_file_pointer(c->handle, static_cast<int64_t>(length), host::file_begin);
+  });
+  if (moved.raise()) return;
+  if (run_system_call([&] { return host::set_end_of_file(c->handle); }).raise()) return;
+  c->file_position = length;
+  c->buffer_index = 0;
+}
+
 int32_t next_free_channel() {
   std::lock_guard open(open_lock);
   do {

@@ -46,6 +46,12 @@ void open_channel(const std::string& name, int32_t number, Mode mode, int32_t re
 // the last write ended. Not open: nothing, no error.
 void close_channel(int32_t number);
 
+// Cuts the disk file of an output or append channel to `length` bytes, and
+// the next write lands there: a record that could not be written whole is
+// taken back. 52 not open, 54 an input channel or not a disk file, else the
+// host's code.
+void cut_channel(int32_t number, uint64_t length);
+
 // The first number after the one handed out last that is not open, wrapping
 // after 32767 to 1. The number is not reserved.
 int32_t next_free_channel();

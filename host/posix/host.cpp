@@ -141,6 +141,12 @@ bool start(int argc, char** argv) {
   if (::isatty(0)) std::signal(SIGINT, SIG_IGN);
   std::fesetround(FE_TONEAREST);
   std::feclearexcept(FE_ALL_EXCEPT);
+  // A closed standard descriptor would be handed to the next file opened,
+  // and standard output written into a message file. /dev/null opened the
+  // wrong way round keeps the place, and every use of it still fails.
+  for (int fd = 0; fd < 3; ++fd)
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+      ::open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY) | O_NOCTTY);
   for (int fd = 0; fd < 3; ++fd) std_handle(fd);
   return true;
 }

@@ -35,8 +35,10 @@ Channel* find_channel(int32_t number) {
 void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length) {
   std::lock_guard open(open_lock);
   std::u16string wide = to_wide(name);
-  if (wide.size() > 255) wide.resize(255);
   if (wide.empty() || has_wildcard(wide)) return raise_error(64);
+  // Cut short, a longer name would open another file, or every message of
+  // a long mailbox name the same one.
+  if (wide.size() > max_name) return raise_error(75, host::win32::filename_exced_range);
   const int32_t block_size = mode == Mode::input ? record_length : 1;
   if (number < 0 || number > max_channel) return raise_error(52);
   if (block_size < 1) return raise_error(5);

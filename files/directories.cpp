@@ -81,10 +81,15 @@ uint32_t normalise_mask(uint32_t mask) {
 
 std::string dir_first(const std::string& pattern, uint32_t mask) {
   std::u16string wide = to_wide(pattern);
-  if (wide.size() > 256) wide.resize(256);
   if (wide.empty()) return dir_next();
   state.close();
   state.mask = normalise_mask(mask);
+  // A pattern cut short could match other names.
+  if (wide.size() > 256) {
+    state.mask = 0;
+    raise_error(75, host::win32::filename_exced_range);
+    return {};
+  }
   if (state.mask & ATTR_VOLUME_LABEL) return volume_label(wide);
   if (wide.back() == u':' || wide.back() == u'\\') wide += u"*.*";
   host::FindData entry;
@@ -107,8 +112,8 @@ std::string dir_next() {
 
 void make_dir(const std::string& name) {
   std::u16string wide = to_wide(name);
-  if (wide.size() > 255) wide.resize(255);
   if (wide.find_first_of(u"*?") != wide.npos) return raise_error(76);
+  if (wide.size() > 255) return raise_error(75, host::win32::filename_exced_range);
   const auto made = run_system_call([&] { return host::create_directory_w(wide); });
   made.raise();
 }

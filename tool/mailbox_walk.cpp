@@ -44,6 +44,14 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
   int32_t message_number = 0;
   print_line(concat(std::string("Processing: "), mailbox_name));
   const std::string path = folder + mailbox_name;
+  // Where the host allows a backslash in a name, the tool's paths still
+  // read it as a folder separator: opening it would read another file.
+  if (mailbox_name.find('\\') != std::string::npos) {
+    report(run.outcome, "cannot open mailbox " + shown_name(folder) + mailbox_name +
+                            ": a name holding a backslash cannot be opened");
+    print_line(format_number(message_number, "0,"));
+    return;
+  }
 
   ErrorScope scope;
   open_channel(path, mailbox_channel, Mode::input, 128);

@@ -43,5 +43,8 @@ int descriptor(Handle h);
 // The open console input (/dev/tty), where the terminal answers queries;
 // invalid_handle when it is not open.
 Handle console_input();
+// How long a terminal's answer to the cursor query is awaited: 100 ms.
+// Test programs that drive the screen path on a loaded machine wait longer.
+void set_terminal_reply_wait(int milliseconds);
 
 }  // namespace host::posix

@@ -25,7 +25,7 @@ namespace {
 
 // Long enough for any local or remote terminal that answers at all, short
 // enough that a terminal that never does costs no more than a blink.
-constexpr int reply_wait_ms = 100;
+int reply_wait_ms = 100;
 
 // Once a query has gone unanswered the terminal is not asked again: a
 // second wait would only add delay, and a late answer to the first query
@@ -200,6 +200,8 @@ void append_move(std::string& out, int x, int y) {
 }
 
 }  // namespace
+
+void posix::set_terminal_reply_wait(int milliseconds) { reply_wait_ms = milliseconds; }
 
 bool get_console_screen_buffer_info(Handle h, ScreenInfo& info) {
   const int fd = terminal_descriptor(h);

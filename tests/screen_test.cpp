@@ -80,10 +80,16 @@ class Pane {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
+  // The cursor as "column,row", both 0-based.
   std::string cursor() const {
     std::string at = tmux({"display-message", "-p", "-t", "t", "#{cursor_x},#{cursor_y}"}).out;
     if (!at.empty() && at.back() == '\n') at.pop_back();
     return at;
+  }
+  void expect_cursor(const std::string& expected, const std::string& label = "") const {
+    std::string seen;
+    eventually([&] { return (seen = cursor()) == expected; });
+    EXPECT_EQ(seen, expected) << label;
   }
   // The terminal may still be drawing what the run wrote: wait for the
   // expected rows, then report the difference if they never came.
@@ -118,7 +124,7 @@ TEST(Screen, TermCountGoesToTheTerminalAndNotToRedirectedOutput) {
                 " in.mbx /s=terms.txt > out.txt\necho $? > status.txt\nstty -a > after.txt");
   pane.expect_rows({term_line});
   EXPECT_EQ(pane.rows(true).at(0).rfind(grey_on_black + term_line, 0), 0u) << pane.rows(true).at(0);
-  EXPECT_EQ(pane.cursor(), "0,1");
+  pane.expect_cursor("0,1");
   EXPECT_EQ(read_file("out.txt"), other_output());
   EXPECT_EQ(read_file("status.txt"), "0\n");
   EXPECT_EQ(read_file("after.txt"), read_file("before.txt"));
@@ -145,7 +151,7 @@ TEST(Screen, TermCountWrapsInANarrowPane) {
   write_search_inputs();
   Pane pane(20, 6, quoted(brevlith_binary()) + " in.mbx /s=terms.txt > out.txt");
   pane.expect_rows({"Searching for a tota", "l of 3 terms."});
-  EXPECT_EQ(pane.cursor(), "0,2");
+  pane.expect_cursor("0,2");
   EXPECT_EQ(read_file("out.txt"), other_output());
 }
 
@@ -157,7 +163,7 @@ TEST(Screen, NoTerminalBehindEitherStreamShowsNothing) {
             quoted(brevlith_binary()) +
                 " in.mbx /s=terms.txt > out.txt 2> err.txt\necho $? > status.txt");
   EXPECT_EQ(pane.rows(), std::vector<std::string>(24, ""));
-  EXPECT_EQ(pane.cursor(), "0,0");
+  pane.expect_cursor("0,0");
   EXPECT_EQ(read_file("out.txt"), other_output());
   EXPECT_EQ(read_file("err.txt"), "");
   EXPECT_EQ(read_file("status.txt"), "0\n");
@@ -215,7 +221,7 @@ TEST(Screen, WrapScrollAndLineEndRules) {
     for (const std::string& step : c.steps) command.append(" ").append(quoted(step));
     Pane pane(20, 5, command);
     pane.expect_rows(c.rows, c.label);
-    EXPECT_EQ(pane.cursor(), c.cursor) << c.label;
+    pane.expect_cursor(c.cursor, c.label);
   }
 }
 
@@ -226,7 +232,7 @@ TEST(Screen, RowsWiderThanOneSegmentAreFilledToTheEnd) {
   for (int i = 0; i < 310; ++i) text += static_cast<char>('a' + i % 26);
   Pane pane(300, 3, quoted(SCREEN_PROBE) + " " + quoted("w=" + text));
   pane.expect_rows({text.substr(0, 300), text.substr(300)});
-  EXPECT_EQ(pane.cursor(), "10,1");
+  pane.expect_cursor("10,1");
 }
 
 TEST(Screen, ControlCharactersShowAsGlyphsInGreyOnBlack) {
@@ -237,7 +243,7 @@ TEST(Screen, ControlCharactersShowAsGlyphsInGreyOnBlack) {
   const std::string shown = "a♪b◙c○d⌂☺←[31m�!";
   pane.expect_rows({shown});
   EXPECT_EQ(pane.rows(true).at(0).rfind(grey_on_black + shown, 0), 0u) << pane.rows(true).at(0);
-  EXPECT_EQ(pane.cursor(), "0,1");
+  pane.expect_cursor("0,1");
 }
 
 // A pseudo-terminal whose other end never answers the cursor query. The run

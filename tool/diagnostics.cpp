@@ -77,6 +77,22 @@ std::string reason(const ErrorStatus& status) {
   return text;
 }
 
-std::string shown_name(std::string_view name) { return host::native_name(name); }
+std::string shown_name(std::string_view name) {
+  // Control bytes (a NUL from a term file, say) would vanish or act on a
+  // terminal; show them as \xNN so the line says which name it was.
+  std::string shown;
+  for (char c : host::native_name(name)) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) {
+      static const char hex[] = "0123456789abcdef";
+      shown += "\\x";
+      shown += hex[b >> 4];
+      shown += hex[b & 15];
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
 
 }  // namespace brevlith

@@ -39,9 +39,10 @@ bool load_terms(Run& run) {
     return false;
   }
   try {
-    for (;;) {
+    // A refused wildcard name leaves the channel closed: no lines, 0 terms.
+    for (bool end = opened.code != 0; !end;) {
       scope.take();
-      const bool end = at_end_of_file(term_channel) != 0;
+      end = at_end_of_file(term_channel) != 0;
       ErrorStatus failed = scope.take();
       if (!end) {
         run.terms.emplace_back();
@@ -58,7 +59,6 @@ bool load_terms(Run& run) {
                "read error in term file " + shown_name(run.search_term) + ": " + reason(failed));
         break;
       }
-      if (end) break;
     }
   } catch (const std::bad_alloc&) {
     close_channel(term_channel);

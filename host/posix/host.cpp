@@ -20,6 +20,7 @@ namespace {
 std::vector<std::unique_ptr<Object>> objects;
 std::vector<size_t> free_slots;
 std::vector<Text> saved_arguments;
+Handle console_input_open = invalid_handle;
 
 // Reads of an input file are served from this window; the exclusive lock
 // keeps the file from changing while it is open.
@@ -126,6 +127,8 @@ int descriptor(Handle h) {
   File* f = find_file(h);
   return f ? f->fd : -1;
 }
+
+Handle console_input() { return console_input_open; }
 
 }  // namespace posix
 
@@ -292,6 +295,7 @@ bool close_handle(Handle h) {
   if (f && f->stream) return true;  // the standard streams stay open
   std::unique_ptr<Object> object = remove_object(h);
   if (!object) return fail(win32::invalid_handle);
+  if (h == console_input_open) console_input_open = invalid_handle;
   if (f) {
     const int fd = f->fd;
     f->fd = -1;
@@ -309,7 +313,7 @@ Handle open_console_input() {
   auto file = std::make_unique<File>();
   file->fd = fd;
   file->type = file_type_char;
-  return add_object(std::move(file));
+  return console_input_open = add_object(std::move(file));
 }
 
 bool get_console_mode(Handle h, uint32_t& mode) {

@@ -42,6 +42,14 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
   int32_t message_number = 0;
   print_line(concat(std::string("Processing: "), mailbox_name));
   const std::string path = folder + mailbox_name;
+  // Where the host allows a backslash in a name, the tool's paths still
+  // read it as a folder separator: opening it would read another file.
+  if (mailbox_name.find('\\') != std::string::npos) {
+    report(run.outcome, "cannot open mailbox " + shown_name(folder) + mailbox_name +
+                            ": a name holding a backslash cannot be opened");
+    print_line(format_number(message_number, "0,"));
+    return;
+  }
 
   ErrorScope scope;
   open_channel(path, mailbox_channel, Mode::input, 128);
@@ -63,6 +71,8 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
       report(run.outcome, "read error in mailbox " + shown_name(path) + ": " + reason(failed));
     }
   };
+  // A read error ends the mailbox: what was read up to it is kept, and
+  // nothing after it is taken for the rest of a line.
   size_t line_start = 0;
   const auto read = [&](std::string_view marker) {
     scope.take();
@@ -71,16 +81,12 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
     return stop;
   };
   try {
-    // The first line starts the first message, whatever it holds; a line
-    // that could not be read still counts, as an empty one.
-    if (read("") != LinesStop::marker) message.append("\r\n");
-    while (!too_large) {
+    // The first line starts the first message, whatever it holds. An empty
+    // mailbox is one message of a lone CR LF; an unreadable one none.
+    if (read("") == LinesStop::end_of_file && !read_failed && !too_large) message.append("\r\n");
+    while (!read_failed && !too_large) {
       const LinesStop stop = read(separator);
-      if (stop == LinesStop::end_of_file) break;
-      if (stop == LinesStop::failed_line) {
-        message.append("\r\n");
-        continue;
-      }
+      if (stop != LinesStop::marker) break;
       flush(run, message_number, base_name, message.view().substr(0, line_start));
       print_text(".");
       message.erase_front(line_start);
@@ -93,7 +99,7 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
                             shown_name(path) +
                             " is too large for memory; the rest of the mailbox is skipped");
     message.release();
-  } else {
+  } else if (message.size() != 0) {
     flush(run, message_number, base_name, message.view());
   }
   print_line(format_number(message_number, "0,"));
@@ -115,8 +121,12 @@ std::string folder_of(const std::string& pattern) {
 
 bool prepare_output_directory(Run& run) {
   const std::string folder(output_folder);
+  ErrorScope scope;
   if (dir_first(folder, ATTR_DIRECTORY).empty()) {
-    ErrorScope scope;
+    if (const ErrorStatus failed = scope.take(); failed.code) {
+      report(run.outcome, "cannot use the output folder " + folder + ": " + reason(failed));
+      return false;
+    }
     make_dir(folder);
     if (const ErrorStatus failed = scope.take(); failed.code) {
       report(run.outcome, "cannot create the output folder " + folder + ": " + reason(failed));
@@ -134,18 +144,27 @@ bool prepare_output_directory(Run& run) {
 
 void walk_mailboxes(Run& run, const std::string& pattern) {
   const std::string folder = folder_of(pattern);
+  ErrorScope scope;
   std::string mailbox_name = dir_first(pattern, 0);
   if (mailbox_name.empty()) {
     print_line("FILE NOT FOUND");
+    const ErrorStatus failed = scope.take();
     report(run.outcome,
-           pattern.empty()
+           failed.code ? "cannot search for " + shown_name(pattern) + ": " + reason(failed)
+           : pattern.empty()
                ? std::string("no mailbox named; usage: brevlith filename.ext [/s=searchterm]")
                : "no mailbox matches " + shown_name(pattern));
     return;
   }
   while (!mailbox_name.empty()) {
     split_mailbox(run, folder, mailbox_name);
+    const std::string done = folder + mailbox_name;
+    scope.take();
     mailbox_name = dir_next();
+    // A listing that breaks off must not pass for the last mailbox.
+    if (const ErrorStatus failed = scope.take(); failed.code)
+      report(run.outcome, "cannot list the mailboxes after " + shown_name(done) + " matching " +
+                              shown_name(pattern) + ": " + reason(failed));
   }
 }
 

@@ -114,6 +114,10 @@ bool windows_host() {
   return b.size() >= 4 && b.compare(b.size() - 4, 4, ".exe") == 0;
 }
 
+std::string diagnostic_line(const std::string& text) {
+  return "brevlith: " + text + (windows_host() ? "\r\n" : "\n");
+}
+
 RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (::pipe(in_pipe) || ::pipe(out_pipe) || ::pipe(err_pipe)) throw std::runtime_error("pipe");

@@ -67,6 +67,10 @@ bool windows_host();
 // The banner and the empty line after it, as every run prints them.
 extern const std::string banner;
 
+// A diagnostic line as the program under test writes it on standard error:
+// "brevlith: " + text + the host's line end (CR LF on Windows).
+std::string diagnostic_line(const std::string& text);
+
 // For a test of behaviour that only the Linux build has by design.
 #define BREVLITH_LINUX_ONLY(why) \
   if (::brevlith::testing::windows_host()) GTEST_SKIP() << "Linux build only: " << why

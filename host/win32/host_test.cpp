@@ -68,7 +68,8 @@ TEST(Win32Sharing, FileHeldByAnotherProcessGives70) {
 
   const RunResult r = testing::run_brevlith({"held.mbx"});
   EXPECT_EQ(r.out, banner + created + "Processing: held.mbx\r\n0\r\n");
-  EXPECT_EQ(r.err, "brevlith: cannot open mailbox held.mbx: in use by another program\r\n");
+  EXPECT_EQ(r.err,
+            testing::diagnostic_line("cannot open mailbox held.mbx: in use by another program"));
   EXPECT_EQ(r.exit_code, 1);
 
   EXPECT_EQ(holder.finish(), 0);
@@ -101,8 +102,12 @@ TEST(Win32Directories, HiddenAndSystemFilesAreSkippedByMaskZero) {
   ASSERT_TRUE(SetFileAttributesW(L"hidden.mbx", FILE_ATTRIBUTE_HIDDEN));
   ASSERT_TRUE(SetFileAttributesW(L"system.mbx", FILE_ATTRIBUTE_SYSTEM));
   ASSERT_TRUE(SetFileAttributesW(L"readonly.mbx", FILE_ATTRIBUTE_READONLY));
-  ASSERT_TRUE(GetFileAttributesW(L"hidden.mbx") & FILE_ATTRIBUTE_HIDDEN)
-      << "the file system keeps no hidden attribute";
+  if (!(GetFileAttributesW(L"hidden.mbx") & FILE_ATTRIBUTE_HIDDEN) ||
+      !(GetFileAttributesW(L"system.mbx") & FILE_ATTRIBUTE_SYSTEM)) {
+    SetFileAttributesW(L"readonly.mbx", FILE_ATTRIBUTE_NORMAL);
+    GTEST_SKIP() << "this file system keeps no hidden or system attribute (under Wine: no user "
+                    "extended attributes)";
+  }
 
   EXPECT_EQ(all_names("*.mbx", 0), (std::vector<std::string>{"plain.mbx", "readonly.mbx"}));
   EXPECT_EQ(all_names("*.mbx", ATTR_HIDDEN),

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <stdexcept>
-#include <thread>
 
 #include "console/process.h"
 #include "tests/win32/runner.h"
@@ -94,6 +93,43 @@ void read_all(HANDLE h, std::string& into) {
   char buffer[65536];
   DWORD got;
   while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) into.append(buffer, got);
+}
+
+// Reads both pipes until every writer has gone. Polled rather than blocking:
+// a helper process that the host starts on the program's behalf (Wine's
+// desktop process, for one) may inherit the pipes and keep them open after
+// the program itself has ended.
+void collect(HANDLE process, std::initializer_list<HANDLE> pipes,
+             std::initializer_list<std::string*> into, int timeout_seconds) {
+  std::vector<HANDLE> open(pipes);
+  std::vector<std::string*> text(into);
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeout_seconds) * 1000;
+  ULONGLONG ended = 0;
+  char buffer[65536];
+  while (std::count(open.begin(), open.end(), nullptr) < static_cast<long>(open.size())) {
+    bool got_any = false;
+    for (size_t i = 0; i < open.size(); ++i) {
+      DWORD available = 0, got = 0;
+      if (!open[i]) continue;
+      if (!PeekNamedPipe(open[i], nullptr, 0, nullptr, &available, nullptr)) {
+        open[i] = nullptr;  // every writer has closed it
+      } else if (available > 0 &&
+                 ReadFile(open[i], buffer, std::min<DWORD>(available, sizeof buffer), &got,
+                          nullptr)) {
+        text[i]->append(buffer, got);
+        got_any = got_any || got > 0;
+      }
+    }
+    if (got_any) continue;
+    const ULONGLONG now = GetTickCount64();
+    if (WaitForSingleObject(process, 1) == WAIT_OBJECT_0) {
+      if (ended == 0) ended = now;
+      if (now - ended > 2000) break;
+    } else if (now > deadline) {
+      TerminateProcess(process, 128 + 9);
+      WaitForSingleObject(process, INFINITE);
+    }
+  }
 }
 
 HANDLE start(const std::string& program, const std::u16string& line, HANDLE in, HANDLE out,
@@ -186,6 +222,7 @@ const std::string& brevlith_binary() {
 }
 const std::string& native_brevlith_binary() { return brevlith_binary(); }
 bool windows_host() { return true; }
+std::string diagnostic_line(const std::string& text) { return "brevlith: " + text + "\r\n"; }
 
 RunResult run_command_line(const std::string& program, const std::u16string& command_line,
                            const RunOptions& options) {
@@ -203,20 +240,12 @@ RunResult run_command_line(const std::string& program, const std::u16string& com
   if (out_file) CloseHandle(out_file);
 
   RunResult result;
-  std::thread out_reader(read_all, out.read, std::ref(result.out));
-  std::thread err_reader(read_all, err.read, std::ref(result.err));
   DWORD put;
   if (!options.stdin_bytes.empty())
     WriteFile(in.write, options.stdin_bytes.data(), static_cast<DWORD>(options.stdin_bytes.size()),
               &put, nullptr);
   CloseHandle(in.write);
-  if (WaitForSingleObject(process, static_cast<DWORD>(options.timeout_seconds) * 1000) !=
-      WAIT_OBJECT_0) {
-    TerminateProcess(process, 128 + 9);
-    WaitForSingleObject(process, INFINITE);
-  }
-  out_reader.join();
-  err_reader.join();
+  collect(process, {out.read, err.read}, {&result.out, &result.err}, options.timeout_seconds);
   DWORD code = 0;
   GetExitCodeProcess(process, &code);
   result.exit_code = static_cast<int>(code);

@@ -19,6 +19,16 @@ TEST(SkipProgramName, TableOfCommandLines) {
       {u"   a.mbx", u"a.mbx"},
       {u"\"brevlith a.mbx", u""},
       {u"", u""},
+      // Only U+0020 counts as a blank; every other unit at or below it stays.
+      {u"brevlith \ta.mbx", u"\ta.mbx"},
+      {u"\"brevlith\"\ta.mbx", u"\ta.mbx"},
+      {u"brevlith\x01"
+       u"a.mbx",
+       u"\x01"
+       u"a.mbx"},
+      {u"brevlith\u00a0x a.mbx", u"a.mbx"},  // U+00A0 is part of the name
+      {u"\"\" a.mbx", u"a.mbx"},
+      {u"\"a b\"", u""},
   };
   for (const auto& row : rows) EXPECT_EQ(skip_program_name(row.line), row.tail);
 }
@@ -32,6 +42,9 @@ TEST(RebuildTail, SlashesBeforeTheFirstOptionBecomeBackslashes) {
       {{"in.mbx", "/S=x"}, u"in.mbx /S=x"},
       {{"my", "box.mbx"}, u"my box.mbx"},
       {{"a/b", "/x", "c/d"}, u"a\\b /x c/d"},
+      {{"/ab/c.mbx", "/s=x"}, u"\\ab\\c.mbx /s=x"},  // "/ab" is no option
+      {{"a.mbx", "/s=x", "b/c"}, u"a.mbx /s=x b/c"},
+      {{"", "a.mbx"}, u" a.mbx"},
       {{}, u""},
   };
   for (const auto& row : rows) EXPECT_EQ(rebuild_tail(row.args), row.tail);

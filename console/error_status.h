@@ -71,14 +71,26 @@ extern std::atomic<int> gate_lock;
 // last-error value alone; callers that judge by the result do so themselves.
 template <class F>
 auto run_system_call(F&& call) -> GateResult<decltype(call())> {
-  while (detail::gate_lock.exchange(-1, std::memory_order_acquire) != 0) {
-  }
-  const uint32_t saved = host::gate_enter();
+  // Left also when the call throws (bad_alloc inside a host call): a lock
+  // still held would make the next gate call spin for ever.
+  struct Held {
+    uint32_t saved;
+    Held() {
+      while (detail::gate_lock.exchange(-1, std::memory_order_acquire) != 0) {
+      }
+      saved = host::gate_enter();
+    }
+    ~Held() {
+      host::gate_leave(saved);
+      detail::gate_lock.store(0, std::memory_order_release);
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+  };
+  const Held held;
   host::set_last_error(0);
   auto result = call();
   const uint32_t last_error = host::get_last_error();
-  host::gate_leave(saved);
-  detail::gate_lock.store(0, std::memory_order_release);
   return {std::move(result), last_error,
           last_error ? error_code_for_host_error(last_error) : uint8_t{0}};
 }

@@ -22,7 +22,7 @@ bool pending_scroll() { return scroll_pending; }
 
 void set_cursor(int column, int row) {
   host::ScreenInfo g;
-  if (!geometry(g)) return;
+  if (!geometry(g) || !g.cursor_known) return;
   if (column < 1 || column > g.width) column = g.cursor_x + 1;
   if (row < 1 || row > g.height) row = g.cursor_y + 1;
   host::set_console_cursor_position(process_values().screen_handle, column - 1, row - 1);
@@ -34,11 +34,40 @@ void scroll_up() {
                                        {u' ', static_cast<uint16_t>(text_attribute)});
 }
 
+namespace {
+
+// With the cursor's place unknown no cell can be placed or counted without
+// risk of overwriting what is on the screen: the text goes where the cursor
+// stands and the console wraps and scrolls it as its ordinary output.
+void write_at_cursor(const host::Wide& units) {
+  if (scroll_pending) {
+    scroll_pending = false;
+    scroll_up();
+  }
+  std::vector<host::Cell> cells;
+  for (size_t done = 0; done < units.size();) {
+    const size_t n = std::min<size_t>(units.size() - done, max_segment);
+    cells.clear();
+    for (size_t i = 0; i < n; ++i)
+      cells.push_back({units[done + i], static_cast<uint16_t>(text_attribute)});
+    host::write_console_cells_at_cursor(process_values().screen_handle, cells.data(),
+                                        static_cast<int>(n));
+    done += n;
+  }
+}
+
+}  // namespace
+
 void screen_write_text(std::string_view text) {
   const host::Wide units = host::multi_byte_to_wide_char(text);
   if (units.empty()) return;
   host::ScreenInfo g;
-  if (!geometry(g) || g.width < 1 || g.height < 1) return;
+  if (!geometry(g)) return;
+  if (!g.cursor_known) {
+    write_at_cursor(units);
+    return;
+  }
+  if (g.width < 1 || g.height < 1) return;
   int x = g.cursor_x, y = g.cursor_y;
   std::vector<host::Cell> cells;
   for (size_t done = 0; done < units.size();) {
@@ -70,6 +99,13 @@ void screen_write_text(std::string_view text) {
 void screen_line_end() {
   host::ScreenInfo g;
   if (!geometry(g)) return;
+  if (!g.cursor_known) {
+    const bool pending = scroll_pending;
+    scroll_pending = false;
+    if (pending) scroll_up();
+    host::write_console_line_end(process_values().screen_handle);
+    return;
+  }
   if (g.cursor_y + 1 != g.height) {
     set_cursor(1, g.cursor_y + 2);
     return;

@@ -35,8 +35,10 @@ Channel* find_channel(int32_t number) {
 void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length) {
   std::lock_guard open(open_lock);
   std::u16string wide = to_wide(name);
-  if (wide.size() > 255) wide.resize(255);
   if (wide.empty() || has_wildcard(wide)) return raise_error(64);
+  // Cut short, a longer name would open another file, or every message of
+  // a long mailbox name the same one.
+  if (wide.size() > max_name) return raise_error(75, host::win32::filename_exced_range);
   const int32_t block_size = mode == Mode::input ? record_length : 1;
   if (number < 0 || number > max_channel) return raise_error(52);
   if (block_size < 1) return raise_error(5);
@@ -113,6 +115,19 @@ void close_channel(int32_t number) {
   const auto closed = run_system_call([&] { return host::close_handle(c->handle); });
   if (!first.failed()) first = closed;
   if (first.failed()) raise_error(first.code, first.last_error);
+}
+
+void cut_channel(int32_t number, uint64_t length) {
+  Channel* c = find_channel(number);
+  if (!c) return raise_error(52);
+  if (c->mode == Mode::input || c->device_kind != DeviceKind::disk) return raise_error(54);
+  const auto moved = run_system_call([&] {
+    return host::set_file_pointer(c->handle, static_cast<int64_t>(length), host::file_begin);
+  });
+  if (moved.raise()) return;
+  if (run_system_call([&] { return host::set_end_of_file(c->handle); }).raise()) return;
+  c->file_position = length;
+  c->buffer_index = 0;
 }
 
 int32_t next_free_channel() {

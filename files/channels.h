@@ -32,12 +32,15 @@ struct Channel {
 };
 
 inline constexpr int32_t max_channel = 32767;
+// Longest name, in UTF-16 units, that a channel opens.
+inline constexpr size_t max_name = 255;
 
-// Opens `name` (cut to 255 UTF-16 units) on `number`:
+// Opens `name` (at most 255 UTF-16 units) on `number`:
 //   input  - existing file, read from 0, the first block read at once;
 //   output - created when missing, cut to length 0;
 //   append - created when missing, positioned at its end.
-// Errors: 64 empty or wildcard name (file system not touched), 52 number
+// Errors: 64 empty or wildcard name (file system not touched), 75 with the
+// host error filename_exced_range for a longer name (never cut), 52 number
 // below 0, 5 record length below 1, 55 number already open (that channel
 // untouched), 7 no memory, 54 append on a non-disk file, else the host's.
 void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length);
@@ -45,6 +48,12 @@ void open_channel(const std::string& name, int32_t number, Mode mode, int32_t re
 // Releases the channel; an output channel on a disk file is first cut where
 // the last write ended. Not open: nothing, no error.
 void close_channel(int32_t number);
+
+// Cuts the disk file of an output or append channel to `length` bytes, and
+// the next write lands there: a record that could not be written whole is
+// taken back. 52 not open, 54 an input channel or not a disk file, else the
+// host's code.
+void cut_channel(int32_t number, uint64_t length);
 
 // The first number after the one handed out last that is not open, wrapping
 // after 32767 to 1. The number is not reserved.

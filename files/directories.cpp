@@ -39,11 +39,19 @@ std::string name_of(const host::FindData& entry) {
   }
 }
 
+// "Nothing (more) matches" is an answer; any other failure means entries
+// may have been left out, and the caller must be able to tell.
+bool nothing_matched(uint32_t host_error) {
+  return host_error == host::win32::file_not_found || host_error == host::win32::path_not_found ||
+         host_error == host::win32::no_more_files;
+}
+
 // Asks for entries until one qualifies; closes the search after the last.
 std::string next_qualifying(host::FindData& entry) {
   for (;;) {
     const auto next = run_system_call([&] { return host::find_next_file_w(state.search, entry); });
     if (!next.result) {
+      if (!nothing_matched(next.last_error)) next.raise();
       state.close();
       state.mask = 0;
       return {};
@@ -73,15 +81,21 @@ uint32_t normalise_mask(uint32_t mask) {
 
 std::string dir_first(const std::string& pattern, uint32_t mask) {
   std::u16string wide = to_wide(pattern);
-  if (wide.size() > 256) wide.resize(256);
   if (wide.empty()) return dir_next();
   state.close();
   state.mask = normalise_mask(mask);
+  // A pattern cut short could match other names.
+  if (wide.size() > 256) {
+    state.mask = 0;
+    raise_error(75, host::win32::filename_exced_range);
+    return {};
+  }
   if (state.mask & ATTR_VOLUME_LABEL) return volume_label(wide);
   if (wide.back() == u':' || wide.back() == u'\\') wide += u"*.*";
   host::FindData entry;
   const auto first = run_system_call([&] { return host::find_first_file_w(wide, entry); });
   if (first.result == host::invalid_handle) {
+    if (!nothing_matched(first.last_error)) first.raise();
     state.mask = 0;
     return {};
   }
@@ -98,8 +112,8 @@ std::string dir_next() {
 
 void make_dir(const std::string& name) {
   std::u16string wide = to_wide(name);
-  if (wide.size() > 255) wide.resize(255);
   if (wide.find_first_of(u"*?") != wide.npos) return raise_error(76);
+  if (wide.size() > 255) return raise_error(75, host::win32::filename_exced_range);
   const auto made = run_system_call([&] { return host::create_directory_w(wide); });
   made.raise();
 }

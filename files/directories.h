@@ -1,6 +1,8 @@
 // Directory enumeration, one name per call, and directory creation. A single
 // name is tested by enumerating it as a pattern: "" means no entry of that
-// name qualifies. The enumeration never raises an error.
+// name qualifies. The enumeration raises an error only when the host fails
+// for another reason than nothing (more) matching, so that a caller can tell
+// a folder that could not be read from one that holds nothing more.
 #pragma once
 
 #include <cstdint>
@@ -21,13 +23,14 @@ uint32_t normalise_mask(uint32_t mask);
 // Abandons a pending search, starts one for `pattern` (a trailing "\" or ":"
 // lists the folder) and returns the first qualifying bare name, or "". An
 // empty pattern continues the pending search instead.
+// A pattern over 256 UTF-16 units is never cut: "" and 75 (name too long).
 std::string dir_first(const std::string& pattern, uint32_t mask);
 // The next qualifying name of the pending search; "" after the last, again
 // and again.
 std::string dir_next();
 // Creates one directory; its parent must exist. Errors: 76 for a wildcard
 // name (host not asked) or a missing parent, 75 when the name exists, else
-// the host-error table's code.
+// the host-error table's code; 75 (name too long) for a name over 255 units.
 void make_dir(const std::string& name);
 
 }  // namespace brevlith

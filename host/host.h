@@ -91,6 +91,10 @@ Handle open_console_input();
 struct ScreenInfo {
   int width = 0, height = 0;       // of the whole screen buffer, in cells
   int cursor_x = 0, cursor_y = 0;  // 0-based
+  // False where the host cannot tell the size or where the cursor stands (a
+  // terminal that does not answer its position query): then the other fields
+  // mean nothing, and only the calls "at the cursor" below can place text.
+  bool cursor_known = true;
 };
 struct Cell {
   char16_t ch;
@@ -102,6 +106,11 @@ bool write_console_output_w(Handle h, const Cell* cells, int n, int x, int y);
 // Scrolls the rows 1..height-1 up by one; the bottom row becomes `fill`.
 bool scroll_console_screen_buffer_w(Handle h, Cell fill);
 bool set_console_cursor_position(Handle h, int x, int y);
+// For an unknown cursor: writes n cells where the cursor stands, the console
+// wrapping and scrolling them as it does its ordinary output, and ends the
+// line there (CR LF). Windows always knows its cursor and never needs them.
+bool write_console_cells_at_cursor(Handle h, const Cell* cells, int n);
+bool write_console_line_end(Handle h);
 bool get_console_cursor_info(Handle h, uint32_t& size, bool& visible);
 bool set_console_cursor_info(Handle h, uint32_t size, bool visible);
 

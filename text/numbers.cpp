@@ -8,9 +8,13 @@ namespace {
 
 // Decimal digits of a whole, non-negative value.
 std::string whole_digits(long double magnitude) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.0Lf", magnitude);
-  return buffer;
+  // Sized by a first pass: the largest long double has 4933 digits, and a
+  // fixed buffer would cut them off silently.
+  const int size = std::snprintf(nullptr, 0, "%.0Lf", magnitude);
+  if (size <= 0) return "0";
+  std::string digits(static_cast<size_t>(size), '\0');
+  std::snprintf(digits.data(), digits.size() + 1, "%.0Lf", magnitude);
+  return digits;
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ std::string reason(const ErrorStatus& status) {
       return "no such folder";
     case host::win32::too_many_open_files:
       return "too many open files";
+    case host::win32::invalid_handle:
+      return "not open";
     case host::win32::access_denied:
       return "permission denied";
     case host::win32::not_enough_memory:
@@ -43,6 +45,8 @@ std::string reason(const ErrorStatus& status) {
       return "input/output error";
     case host::win32::sharing_violation:
       return "in use by another program";
+    case host::win32::invalid_parameter:
+      return "invalid argument";
     case host::win32::disk_full:
       return "disk full or file too large";
     case host::win32::invalid_name:
@@ -59,6 +63,8 @@ std::string reason(const ErrorStatus& status) {
   switch (status.code) {
     case 7:
       return "not enough memory";
+    case 54:
+      return "not a regular file";
     case 61:
       return "disk full";
     case 64:
@@ -71,6 +77,22 @@ std::string reason(const ErrorStatus& status) {
   return text;
 }
 
-std::string shown_name(std::string_view name) { return host::native_name(name); }
+std::string shown_name(std::string_view name) {
+  // Control bytes (a NUL from a term file, say) would vanish or act on a
+  // terminal; show them as \xNN so the line says which name it was.
+  std::string shown;
+  for (char c : host::native_name(name)) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) {
+      static const char hex[] = "0123456789abcdef";
+      shown += "\\x";
+      shown += hex[b >> 4];
+      shown += hex[b & 15];
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
 
 }  // namespace brevlith

@@ -44,6 +44,14 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
   int32_t message_number = 0;
   print_line(concat(std::string("Processing: "), mailbox_name));
   const std::string path = folder + mailbox_name;
+  // Where the host allows a backslash in a name, the tool's paths still
+  // read it as a folder separator: opening it would read another file.
+  if (mailbox_name.find('\\') != std::string::npos) {
+    report(run.outcome, "cannot open mailbox " + shown_name(folder) + mailbox_name +
+                            ": a name holding a backslash cannot be opened");
+    print_line(format_number(message_number, "0,"));
+    return;
+  }
 
   ErrorScope scope;
   open_channel(path, mailbox_channel, Mode::input, 128);
@@ -65,22 +73,28 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
       report(run.outcome, "read error in mailbox " + shown_name(path) + ": " + reason(failed));
     }
   };
+  // A read error ends the mailbox: what was read up to it is kept, and
+  // nothing after it is taken for the rest of a line.
   const auto at_end = [&] {
     scope.take();
     const bool end = at_end_of_file(mailbox_channel) != 0;
     note(scope.take());
-    return end || too_large;
+    return end || too_large || read_failed;
   };
+  // False, with nothing of the line kept, when it could not be read.
   const auto read_into_message = [&] {
     scope.take();
-    if (!read_line_append(mailbox_channel, message)) note(scope.take());
+    if (read_line_append(mailbox_channel, message)) return true;
+    note(scope.take());
+    return false;
   };
   try {
-    if (!at_end()) read_into_message();
-    message += "\r\n";
+    const bool first_line = !at_end() && read_into_message();
+    // An empty mailbox is one message of a lone CR LF; an unreadable one none.
+    if (first_line || (!read_failed && !too_large)) message += "\r\n";
     while (!at_end()) {
       const size_t line_start = message.size();
-      read_into_message();
+      if (!read_into_message()) break;
       if (is_separator(message, line_start)) {
         flush(run, message_number, base_name, std::string_view(message).substr(0, line_start));
         print_text(".");
@@ -96,7 +110,7 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
                             shown_name(path) +
                             " is too large for memory; the rest of the mailbox is skipped");
     message = std::string();
-  } else {
+  } else if (!message.empty()) {
     flush(run, message_number, base_name, message);
   }
   print_line(format_number(message_number, "0,"));
@@ -118,8 +132,12 @@ std::string folder_of(const std::string& pattern) {
 
 bool prepare_output_directory(Run& run) {
   const std::string folder(output_folder);
+  ErrorScope scope;
   if (dir_first(folder, ATTR_DIRECTORY).empty()) {
-    ErrorScope scope;
+    if (const ErrorStatus failed = scope.take(); failed.code) {
+      report(run.outcome, "cannot use the output folder " + folder + ": " + reason(failed));
+      return false;
+    }
     make_dir(folder);
     if (const ErrorStatus failed = scope.take(); failed.code) {
       report(run.outcome, "cannot create the output folder " + folder + ": " + reason(failed));
@@ -137,18 +155,27 @@ bool prepare_output_directory(Run& run) {
 
 void walk_mailboxes(Run& run, const std::string& pattern) {
   const std::string folder = folder_of(pattern);
+  ErrorScope scope;
   std::string mailbox_name = dir_first(pattern, 0);
   if (mailbox_name.empty()) {
     print_line("FILE NOT FOUND");
+    const ErrorStatus failed = scope.take();
     report(run.outcome,
-           pattern.empty()
+           failed.code ? "cannot search for " + shown_name(pattern) + ": " + reason(failed)
+           : pattern.empty()
                ? std::string("no mailbox named; usage: brevlith filename.ext [/s=searchterm]")
                : "no mailbox matches " + shown_name(pattern));
     return;
   }
   while (!mailbox_name.empty()) {
     split_mailbox(run, folder, mailbox_name);
+    const std::string done = folder + mailbox_name;
+    scope.take();
     mailbox_name = dir_next();
+    // A listing that breaks off must not pass for the last mailbox.
+    if (const ErrorStatus failed = scope.take(); failed.code)
+      report(run.outcome, "cannot list the mailboxes after " + shown_name(done) + " matching " +
+                              shown_name(pattern) + ": " + reason(failed));
   }
 }
 

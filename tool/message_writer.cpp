@@ -35,11 +35,19 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
     name.append(file_stem(term)).append(".mbx");
   open_channel(name, channel, term.empty() ? Mode::output : Mode::append, 128);
   const ErrorStatus opened = scope.take();
+  const Channel* open = find_channel(channel);
+  const uint64_t record_start = open ? open->file_position : 0;
   if (opened.code == 0) {
     if (!term.empty()) write_line_end(channel);
-    write_text(channel, message);
+    if (scope.status().code == 0) write_text(channel, message);
   }
   const ErrorStatus written = scope.take();
+  // A term mailbox keeps whole records only: later records must not follow
+  // half of this one.
+  if (written.code && !term.empty()) {
+    cut_channel(channel, record_start);
+    scope.take();
+  }
   if (!term.empty()) print_text("X");
   scope.take();  // standard output's own failures are not this message's
   close_channel(channel);

@@ -16,8 +16,20 @@ constexpr uint8_t wildcard_name = 64;
 }  // namespace
 
 bool load_terms(Run& run) {
-  if (dir_first(run.search_term, 0).empty()) return true;
   ErrorScope scope;
+  if (dir_first(run.search_term, 0).empty()) {
+    // Something of that name is there but could not be looked at: searching
+    // for its name as text would be a quiet wrong answer.
+    const ErrorStatus failed = scope.take();
+    // A name too long or invalid for a file is a term like any other.
+    if (failed.code && failed.host_error != host::win32::filename_exced_range &&
+        failed.host_error != host::win32::invalid_name) {
+      report(run.outcome,
+             "cannot open term file " + shown_name(run.search_term) + ": " + reason(failed));
+      return false;
+    }
+    return true;
+  }
   open_channel(run.search_term, term_channel, Mode::input, 128);
   const ErrorStatus opened = scope.take();
   // A wildcard term that happens to match a file is searched for as text.
@@ -26,23 +38,27 @@ bool load_terms(Run& run) {
            "cannot open term file " + shown_name(run.search_term) + ": " + reason(opened));
     return false;
   }
-  bool read_failed = false;
   try {
-    for (;;) {
+    // A refused wildcard name leaves the channel closed: no lines, 0 terms.
+    for (bool end = opened.code != 0; !end;) {
       scope.take();
-      const bool end = at_end_of_file(term_channel) != 0;
+      end = at_end_of_file(term_channel) != 0;
       ErrorStatus failed = scope.take();
       if (!end) {
         run.terms.emplace_back();
-        if (!read_line_append(term_channel, run.terms.back())) failed = scope.take();
+        if (!read_line_append(term_channel, run.terms.back())) {
+          failed = scope.take();
+          // The failed line is no term: an empty one would select every message.
+          run.terms.pop_back();
+        }
       }
       if (failed.code == 7) throw std::bad_alloc();
-      if (failed.code && failed.code != 62 && !read_failed) {
-        read_failed = true;
+      // The terms read before a read error are kept; nothing after it is read.
+      if (failed.code && failed.code != 62) {
         report(run.outcome,
                "read error in term file " + shown_name(run.search_term) + ": " + reason(failed));
+        break;
       }
-      if (end) break;
     }
   } catch (const std::bad_alloc&) {
     close_channel(term_channel);

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "host/fault.h"
 #include "host/posix/posix.h"
 #include "host/utf8.h"
 
@@ -19,6 +20,7 @@ namespace {
 std::vector<std::unique_ptr<Object>> objects;
 std::vector<size_t> free_slots;
 std::vector<Text> saved_arguments;
+Handle console_input_open = invalid_handle;
 
 // Reads of an input file are served from this window; the exclusive lock
 // keeps the file from changing while it is open.
@@ -126,6 +128,8 @@ int descriptor(Handle h) {
   return f ? f->fd : -1;
 }
 
+Handle console_input() { return console_input_open; }
+
 }  // namespace posix
 
 using namespace posix;
@@ -140,6 +144,12 @@ bool start(int argc, char** argv) {
   if (::isatty(0)) std::signal(SIGINT, SIG_IGN);
   std::fesetround(FE_TONEAREST);
   std::feclearexcept(FE_ALL_EXCEPT);
+  // A closed standard descriptor would be handed to the next file opened,
+  // and standard output written into a message file. /dev/null opened the
+  // wrong way round keeps the place, and every use of it still fails.
+  for (int fd = 0; fd < 3; ++fd)
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF)
+      ::open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY) | O_NOCTTY);
   for (int fd = 0; fd < 3; ++fd) std_handle(fd);
   return true;
 }
@@ -167,6 +177,7 @@ Handle get_std_handle(StdHandle which) {
 }
 
 Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition) {
+  BREVLITH_FAULT_POINT(create_file_w);
   std::string path;
   if (!to_path(name, path)) return invalid_handle;
   if (path.empty()) return fail(win32::file_not_found), invalid_handle;
@@ -214,12 +225,14 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition)
 }
 
 FileType get_file_type(Handle h) {
+  BREVLITH_FAULT_POINT(get_file_type);
   File* f = find_file(h);
   if (!f) return fail(win32::invalid_handle), file_type_unknown;
   return f->type;
 }
 
 int64_t set_file_pointer(Handle h, int64_t distance, MoveMethod method) {
+  BREVLITH_FAULT_POINT(set_file_pointer);
   File* f = find_file(h);
   if (!f) return fail(win32::invalid_handle), -1;
   if (f->type != file_type_disk || f->stream) return fail(win32::invalid_parameter), -1;
@@ -230,6 +243,7 @@ int64_t set_file_pointer(Handle h, int64_t distance, MoveMethod method) {
 }
 
 bool set_end_of_file(Handle h) {
+  BREVLITH_FAULT_POINT(set_end_of_file);
   File* f = find_file(h);
   if (!f) return fail(win32::invalid_handle);
   if (f->type != file_type_disk || f->stream) return fail(win32::invalid_parameter);
@@ -241,6 +255,7 @@ bool set_end_of_file(Handle h) {
 }
 
 bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done) {
+  BREVLITH_FAULT_POINT(read_file);
   done = 0;
   File* f = find_file(h);
   if (!f) return fail(win32::invalid_handle);
@@ -250,6 +265,7 @@ bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done) {
 }
 
 bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
+  BREVLITH_FAULT_POINT(write_file);
   done = 0;
   File* f = find_file(h);
   if (!f) return fail(win32::invalid_handle);
@@ -274,10 +290,12 @@ bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
 }
 
 bool close_handle(Handle h) {
+  BREVLITH_FAULT_POINT(close_handle);
   File* f = find_file(h);
   if (f && f->stream) return true;  // the standard streams stay open
   std::unique_ptr<Object> object = remove_object(h);
   if (!object) return fail(win32::invalid_handle);
+  if (h == console_input_open) console_input_open = invalid_handle;
   if (f) {
     const int fd = f->fd;
     f->fd = -1;
@@ -295,7 +313,7 @@ Handle open_console_input() {
   auto file = std::make_unique<File>();
   file->fd = fd;
   file->type = file_type_char;
-  return add_object(std::move(file));
+  return console_input_open = add_object(std::move(file));
 }
 
 bool get_console_mode(Handle h, uint32_t& mode) {

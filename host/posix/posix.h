@@ -40,5 +40,11 @@ Object* find_object(Handle h);
 std::unique_ptr<Object> remove_object(Handle h);
 // The descriptor behind a file or stream handle, or -1.
 int descriptor(Handle h);
+// The open console input (/dev/tty), where the terminal answers queries;
+// invalid_handle when it is not open.
+Handle console_input();
+// How long a terminal's answer to the cursor query is awaited: 100 ms.
+// Test programs that drive the screen path on a loaded machine wait longer.
+void set_terminal_reply_wait(int milliseconds);
 
 }  // namespace host::posix

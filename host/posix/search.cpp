@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "host/fault.h"
 #include "host/posix/posix.h"
 #include "host/utf8.h"
 #include "host/wildcard.h"
@@ -55,6 +56,7 @@ bool deliver(Search& s, FindData& data) {
 using namespace posix;
 
 Handle find_first_file_w(const Wide& pattern, FindData& data) {
+  BREVLITH_FAULT_POINT(find_first_file_w);
   std::string path;
   if (!to_path(pattern, path)) return invalid_handle;
   const size_t slash = path.find_last_of('/');
@@ -101,18 +103,21 @@ Handle find_first_file_w(const Wide& pattern, FindData& data) {
 }
 
 bool find_next_file_w(Handle h, FindData& data) {
+  BREVLITH_FAULT_POINT(find_next_file_w);
   auto* search = dynamic_cast<Search*>(find_object(h));
   if (!search) return fail(win32::invalid_handle);
   return deliver(*search, data);
 }
 
 bool find_close(Handle h) {
+  BREVLITH_FAULT_POINT(find_close);
   if (!dynamic_cast<Search*>(find_object(h))) return fail(win32::invalid_handle);
   remove_object(h);
   return true;
 }
 
 bool create_directory_w(const Wide& name) {
+  BREVLITH_FAULT_POINT(create_directory_w);
   std::string path;
   if (!to_path(name, path)) return false;
   if (::mkdir(path.c_str(), 0777) == 0) return true;
@@ -121,11 +126,13 @@ bool create_directory_w(const Wide& name) {
 }
 
 bool get_volume_information_w(const Wide&, Wide& label) {
+  BREVLITH_FAULT_POINT(get_volume_information_w);
   label.clear();  // Linux volumes carry no label the tool could ask for
   return true;
 }
 
 uint32_t get_file_attributes_w(const Wide& name) {
+  BREVLITH_FAULT_POINT(get_file_attributes_w);
   std::string path;
   if (!to_path(name, path)) return invalid_file_attributes;
   struct stat st;

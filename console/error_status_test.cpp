@@ -1,0 +1,192 @@
+#include "console/error_status.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <new>
+#include <string>
+
+#include "console/output.h"
+
+namespace brevlith {
+namespace {
+
+TEST(HostErrorTable, EveryRow) {
+  const struct {
+    uint32_t host_error;
+    uint8_t code;
+  } rows[] = {
+      {1, 75},   {2, 53},    {3, 76},          {4, 67},          {5, 70},   {6, 51},   {7, 241},
+      {8, 7},    {9, 241},   {10, 241},        {11, 51},         {12, 51},  {13, 51},  {14, 7},
+      {15, 68},  {16, 75},   {17, 74},         {18, 53},         {19, 70},  {20, 68},  {21, 71},
+      {22, 51},  {23, 72},   {24, 51},         {25, 72},         {26, 72},  {27, 72},  {28, 72},
+      {29, 72},  {30, 72},   {31, 72},         {32, 70},         {33, 70},  {34, 72},  {35, 72},
+      {36, 70},  {37, 75},   {38, 62},         {39, 61},         {40, 75},  {41, 75},  {86, 75},
+      {87, 5},   {88, 75},   {111, 75},        {112, 61},        {113, 75}, {123, 75}, {183, 75},
+      {206, 75}, {1921, 75}, {0x7FFFFFFF, 75}, {0xFFFFFFFF, 75},
+  };
+  for (const auto& r : rows)
+    EXPECT_EQ(error_code_for_host_error(r.host_error), r.code) << "host error " << r.host_error;
+  // 0 is no failure and never looked up; it must at least not be fatal.
+  EXPECT_LT(error_code_for_host_error(0), first_fatal_code);
+}
+
+TEST(ErrorStatus, MostRecentFailureWinsAndZeroBecomes51) {
+  ErrorScope scope;
+  EXPECT_EQ(scope.status().code, 0);
+  raise_error(53, 2);
+  EXPECT_EQ(scope.status().code, 53);
+  EXPECT_EQ(scope.status().host_error, 2u);
+  raise_error(70);
+  EXPECT_EQ(scope.status().code, 70);
+  EXPECT_EQ(scope.status().host_error, 0u);
+  raise_error(0);
+  EXPECT_EQ(scope.status().code, 51);
+  EXPECT_EQ(&current_error_status(), &scope.status());
+  EXPECT_EQ(scope.take().code, 51);
+  EXPECT_EQ(scope.status().code, 0);
+}
+
+TEST(ErrorStatus, AFailureInsideAnInnerScopeLeavesTheOuterOneUnchanged) {
+  ErrorScope outer;
+  raise_error(62);
+  {
+    ErrorScope inner;
+    EXPECT_EQ(inner.status().code, 0);  // a callee starts clean
+    raise_error(61);
+    {
+      ErrorScope innermost;
+      raise_error(0);
+      EXPECT_EQ(innermost.status().code, 51);
+    }
+    EXPECT_EQ(inner.status().code, 61);
+    EXPECT_EQ(&current_error_status(), &inner.status());
+  }
+  EXPECT_EQ(outer.status().code, 62);
+  EXPECT_EQ(&current_error_status(), &outer.status());
+}
+
+TEST(Gate, ClearsTheLastErrorBeforeTheCall) {
+  host::set_last_error(5);
+  uint32_t seen = 99;
+  const auto gate = run_system_call([&] {
+    seen = host::get_last_error();
+    return 42;
+  });
+  EXPECT_EQ(seen, 0u);
+  EXPECT_FALSE(gate.failed());
+  EXPECT_EQ(gate.result, 42);
+  EXPECT_EQ(gate.code, 0);
+  EXPECT_EQ(detail::gate_lock.load(), 0);  // released
+}
+
+TEST(Gate, FailureIsDecidedByTheLastErrorAlone) {
+  ErrorScope scope;
+  // The result says success, the last error says otherwise: a failure.
+  auto gate = run_system_call([] {
+    host::set_last_error(32);
+    return true;
+  });
+  EXPECT_TRUE(gate.failed());
+  EXPECT_TRUE(gate.result);
+  EXPECT_EQ(gate.last_error, 32u);
+  EXPECT_EQ(gate.code, 70);
+  EXPECT_EQ(scope.status().code, 0);  // the gate itself raises nothing
+  EXPECT_TRUE(gate.raise());
+  EXPECT_EQ(scope.status().code, 70);
+  EXPECT_EQ(scope.status().host_error, 32u);
+
+  // The result says failure, the last error is 0: a success.
+  scope.take();
+  gate = run_system_call([] { return false; });
+  EXPECT_FALSE(gate.failed());
+  EXPECT_FALSE(gate.result);
+  EXPECT_FALSE(gate.raise());
+  EXPECT_EQ(scope.status().code, 0);
+
+  for (uint32_t e : {2u, 3u, 8u, 38u, 87u, 112u, 183u, 1921u}) {
+    const auto g = run_system_call([e] {
+      host::set_last_error(e);
+      return 0;
+    });
+    EXPECT_EQ(g.code, error_code_for_host_error(e)) << e;
+  }
+  EXPECT_EQ(detail::gate_lock.load(), 0);
+}
+
+TEST(Gate, ReleasesTheLockWhenTheCallThrows) {
+  EXPECT_THROW(run_system_call([]() -> int { throw std::bad_alloc(); }), std::bad_alloc);
+  EXPECT_EQ(detail::gate_lock.load(), 0);
+}
+
+struct ChildResult {
+  int exit_code = -1;
+  std::string out;
+};
+
+// Runs `body` in a forked child whose standard output and error go to one
+// pipe; the child ends with 0 unless `body` ends it first.
+ChildResult run_in_child(const std::function<void()>& body) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {};
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], 1);
+    ::dup2(fds[1], 2);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    body();
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  ChildResult r;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    r.out.append(buffer, static_cast<size_t>(got));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
+}
+
+TEST(FatalCodes, EndTheProcessWith255AndNothingMoreIsWritten) {
+  for (int code = 240; code <= 255; ++code) {
+    const ChildResult r = run_in_child([code] {
+      print_text("before");
+      ErrorScope scope;
+      raise_error(static_cast<uint8_t>(code));
+      print_text("after");
+      error_print_text("after");
+    });
+    if (code < first_fatal_code) {
+      EXPECT_EQ(r.exit_code, 0) << code;
+      EXPECT_EQ(r.out, "beforeafterafter") << code;
+    } else {
+      EXPECT_EQ(r.exit_code, 255) << code;
+      EXPECT_EQ(r.out, "before") << code;
+    }
+  }
+}
+
+TEST(FatalCodes, HostErrorsSevenNineAndTenThroughTheGate) {
+  for (uint32_t e : {7u, 9u, 10u}) {
+    const ChildResult r = run_in_child([e] {
+      print_text("before");
+      run_system_call([e] {
+        host::set_last_error(e);
+        return 0;
+      }).raise();
+      print_text("after");
+    });
+    EXPECT_EQ(r.exit_code, 255) << e;
+    EXPECT_EQ(r.out, "before") << e;
+  }
+}
+
+}  // namespace
+}  // namespace brevlith

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the unit and end-to-end tests with AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs them. A sanitizer report ends the
+# process with its own exit code, so it can never pass for the tool's 1.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+jobs="${BREVLITH_JOBS:-$(nproc)}"
+cmake -S . -B build/sanitize "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DBREVLITH_SANITIZE=ON -DBREVLITH_WERROR="${BREVLITH_WERROR:-OFF}"
+cmake --build build/sanitize -j"$jobs"
+export ASAN_OPTIONS="exitcode=86:detect_leaks=1:abort_on_error=0:${ASAN_OPTIONS:-}"
+export UBSAN_OPTIONS="exitcode=87:print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
+(cd build/sanitize && ctest --output-on-failure -j"$jobs")

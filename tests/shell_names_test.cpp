@@ -1,0 +1,44 @@
+// Linux shells expand `brevlith *.mbx` before the tool sees it.
+#include <gtest/gtest.h>
+
+#include "tests/test_support.h"
+
+namespace brevlith::testing {
+namespace {
+
+const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
+
+TEST(ShellNames, EachExistingNameIsAWalkInTheOrderGiven) {
+  ScopedTempDir dir;
+  write_file("a.mbx", "a key\r\n");
+  write_file("b.mbx", "b\r\nFrom ???@??? key\r\n");
+  RunResult r = run_brevlith({"b.mbx", "a.mbx"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, banner + created + "Processing: b.mbx\r\n.2\r\nProcessing: a.mbx\r\n1\r\n");
+  r = run_brevlith({"a.mbx", "b.mbx", "/s=key"});
+  EXPECT_EQ(r.out.substr(banner.size()),
+            "Note: Files will be written to .\\brevlithoutput\r\nProcessing: "
+            "a.mbx\r\nX1\r\nProcessing: b.mbx\r\n.X1\r\n");
+}
+
+TEST(ShellNames, OtherwiseTheArgumentsAreOneName) {
+  ScopedTempDir dir;
+  write_file("my box.mbx", "x\r\n");
+  RunResult r = run_brevlith({"my", "box.mbx"});
+  EXPECT_EQ(r.out, banner + created + "Processing: my box.mbx\r\n1\r\n");
+  write_file("a.mbx", "x\r\n");
+  r = run_brevlith({"a.mbx", "missing.mbx"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, "brevlith: no mailbox matches a.mbx missing.mbx\n");
+}
+
+TEST(ShellNames, AQuotedWildcardKeepsTheToolsOwnMatching) {
+  ScopedTempDir dir;
+  write_file("B.mbx", "x\r\n");
+  write_file("a.mbx", "x\r\n");
+  const RunResult r = run_brevlith({"*.MBX"});
+  EXPECT_EQ(r.out, banner + created + "Processing: a.mbx\r\n1\r\nProcessing: B.mbx\r\n1\r\n");
+}
+
+}  // namespace
+}  // namespace brevlith::testing

@@ -1,0 +1,123 @@
+// Normal mode: every message of every matched mailbox becomes a numbered file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "tests/test_support.h"
+
+namespace brevlith::testing {
+namespace {
+
+const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
+const std::string noted = "Note: Files will be written to .\\brevlithoutput\r\n";
+
+std::string out(const std::string& name) { return read_file("brevlithoutput/" + name); }
+
+TEST(Split, ConsolePictureAndFiles) {
+  ScopedTempDir dir;
+  write_file("in.mbx", "From ???@??? 1\r\na\r\nFrom ???@??? 2\r\nb\r\nFrom ???@??? 3\r\nc\r\n");
+  RunResult r = run_brevlith({"in.mbx"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\n..3\r\n");
+  EXPECT_EQ(list_dir("brevlithoutput"),
+            (std::vector<std::string>{"in-0001.txt", "in-0002.txt", "in-0003.txt"}));
+  EXPECT_EQ(out("in-0002.txt"), "From ???@??? 2\r\nb\r\n");
+  // A second run notes the folder and overwrites the files.
+  write_file("in.mbx", "From ???@??? 9\r\nz\r\n");
+  r = run_brevlith({"in.mbx"});
+  EXPECT_EQ(r.out, banner + noted + "Processing: in.mbx\r\n1\r\n");
+  EXPECT_EQ(out("in-0001.txt"), "From ???@??? 9\r\nz\r\n");
+}
+
+TEST(Split, WhatCountsAsASeparator) {
+  ScopedTempDir dir;
+  write_file("in.mbx",
+             "From ???@???\r\n"  // the first line is never tested: it just starts message 1
+             "From ???@???\r\n"  // alone on its line: a separator
+             " From ???@??? x\r\n"
+             "from ???@??? x\r\n"
+             "From ???@?? x\r\n"
+             "From ???@???x\r\n"  // twelve characters match: a separator
+             "end\r\n");
+  const RunResult r = run_brevlith({"in.mbx"});
+  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\n..3\r\n");
+  EXPECT_EQ(out("in-0001.txt"), "From ???@???\r\n");
+  EXPECT_EQ(out("in-0002.txt"),
+            "From ???@???\r\n From ???@??? x\r\nfrom ???@??? x\r\nFrom ???@?? x\r\n");
+  EXPECT_EQ(out("in-0003.txt"), "From ???@???x\r\nend\r\n");
+}
+
+TEST(Split, LineEndsInsideMailboxes) {
+  struct Case {
+    std::string name, bytes;
+    std::vector<std::string> files;
+  };
+  const std::vector<Case> cases = {
+      {"no separator", "one\r\ntwo\r\n", {"one\r\ntwo\r\n"}},
+      {"bare LF is one line", "a\nFrom ???@??? x\nb\n", {"a\nFrom ???@??? x\nb\n\r\n"}},
+      {"bare CR", "a\rFrom ???@??? x\rb", {"a\r\n", "From ???@??? x\r\nb\r\n"}},
+      {"ctrl-z ends the file",
+       "a\r\nb\x1a"
+       "From ???@???\r\nc\r\n",
+       {"a\r\nb\r\n"}},
+      {"final CR LF adds nothing", "a\r\n", {"a\r\n"}},
+      {"two final CR LF add one empty line", "a\r\n\r\n", {"a\r\n\r\n"}},
+      {"empty mailbox", "", {"\r\n"}},
+      {"NUL and high bytes",
+       std::string("a\0\xe9\r\nFrom ???@???\r\n\xff", 20),
+       {std::string("a\0\xe9\r\n", 5), "From ???@???\r\n\xff\r\n"}},
+  };
+  for (const Case& c : cases) {
+    ScopedTempDir dir;
+    write_file("in.mbx", c.bytes);
+    const RunResult r = run_brevlith({"in.mbx"});
+    ASSERT_EQ(r.exit_code, 0) << c.name << r.err;
+    ASSERT_EQ(list_dir("brevlithoutput").size(), c.files.size()) << c.name;
+    for (size_t i = 0; i < c.files.size(); ++i)
+      EXPECT_EQ(out("in-000" + std::to_string(i + 1) + ".txt"), c.files[i]) << c.name;
+    EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\n" +
+                         std::string(c.files.size() - 1, '.') + std::to_string(c.files.size()) +
+                         "\r\n")
+        << c.name;
+  }
+}
+
+TEST(Split, NumbersGrowToFiveDigitsAndCountsGetCommas) {
+  ScopedTempDir dir;
+  std::string box;
+  for (int i = 1; i <= 10001; ++i) box += "From ???@??? " + std::to_string(i) + "\r\n";
+  write_file("big.mbx", box);
+  const RunResult r = run_brevlith({"big.mbx"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out,
+            banner + created + "Processing: big.mbx\r\n" + std::string(10000, '.') + "10,001\r\n");
+  EXPECT_EQ(out("big-9999.txt"), "From ???@??? 9999\r\n");
+  EXPECT_EQ(out("big-10000.txt"), "From ???@??? 10000\r\n");
+  EXPECT_EQ(out("big-10001.txt"), "From ???@??? 10001\r\n");
+  EXPECT_EQ(list_dir("brevlithoutput").size(), 10001u);
+}
+
+TEST(Split, SeveralMailboxesAndBaseNames) {
+  ScopedTempDir dir;
+  write_file("a.mbx", "a1\r\nFrom ???@??? x\r\na2\r\n");
+  write_file("a.txt", "second a\r\n");
+  write_file("b.c.mbx", "bc\r\n");
+  write_file(".mbx", "hidden, never matched\r\n");
+  write_file("noext", "n\r\n");
+  RunResult r = run_brevlith({"*.*"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  // Sorted without regard to case; a.txt has the same base name and overwrites a-0001.txt.
+  EXPECT_EQ(r.out, banner + created + "Processing: a.mbx\r\n.2\r\nProcessing: a.txt\r\n1\r\n" +
+                       "Processing: b.c.mbx\r\n1\r\nProcessing: noext\r\n1\r\n");
+  EXPECT_EQ(
+      list_dir("brevlithoutput"),
+      (std::vector<std::string>{"a-0001.txt", "a-0002.txt", "b.c-0001.txt", "noext-0001.txt"}));
+  EXPECT_EQ(out("a-0001.txt"), "second a\r\n");
+  EXPECT_EQ(out("a-0002.txt"), "From ???@??? x\r\na2\r\n");
+  // A dot-file is hidden on Linux; named directly it is not an ordinary visible file either.
+  r = run_brevlith({".mbx"});
+  EXPECT_EQ(r.out, banner + noted + "FILE NOT FOUND\r\n");
+}
+
+}  // namespace
+}  // namespace brevlith::testing

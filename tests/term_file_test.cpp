@@ -1,0 +1,94 @@
+// A search term that names a file: one term per line.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "tests/test_support.h"
+
+namespace brevlith::testing {
+namespace {
+
+const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
+
+TEST(TermFile, TermsAreLinesTakenAsRead) {
+  ScopedTempDir dir;
+  const std::string m1 = "From ???@??? 1\r\nalpha beta\r\n";
+  const std::string m2 = "From ???@??? 2\r\n gamma\r\n";
+  write_file("in.mbx", m1 + m2);
+  // Not trimmed: " gamma" keeps its blank; "Beta" never matches; "beta" and
+  // "alpha" both hit message 1, which then counts twice.
+  write_file("terms.txt", "alpha\r\n gamma\r\nBeta\r\nbeta\r\n");
+  const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nXX.X3\r\n")
+      << "the term count goes to the screen only";
+  EXPECT_EQ(list_dir("brevlithoutput"),
+            (std::vector<std::string>{" gamma.mbx", "alpha.mbx", "beta.mbx"}));
+  EXPECT_EQ(read_file("brevlithoutput/alpha.mbx"), "\r\n" + m1);
+  EXPECT_EQ(read_file("brevlithoutput/beta.mbx"), "\r\n" + m1);
+  EXPECT_EQ(read_file("brevlithoutput/ gamma.mbx"), "\r\n" + m2);
+}
+
+TEST(TermFile, EmptyTermWritesEveryMessageSharingTheCounter) {
+  ScopedTempDir dir;
+  write_file("in.mbx", "From ???@??? 1\r\nkey\r\nFrom ???@??? 2\r\nother\r\n");
+  // Two CR LF at the end: one empty last term.
+  write_file("terms.txt", "key\r\n\r\n");
+  const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
+  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nX.3\r\n");
+  // Message 1 is hit 1 (key) and file 2; message 2 is file 3.
+  EXPECT_EQ(list_dir("brevlithoutput"),
+            (std::vector<std::string>{"in-0002.txt", "in-0003.txt", "key.mbx"}));
+  EXPECT_EQ(read_file("brevlithoutput/in-0003.txt"), "From ???@??? 2\r\nother\r\n");
+}
+
+TEST(TermFile, FinalLineEndGivesNoExtraTerm) {
+  ScopedTempDir dir;
+  write_file("in.mbx", "From ???@??? 1\r\nkey\r\n");
+  write_file("terms.txt", "key\r\n");
+  const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
+  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nX1\r\n");
+}
+
+TEST(TermFile, ElevenHundredTerms) {
+  ScopedTempDir dir;
+  std::string terms, box;
+  for (int i = 0; i < 1100; ++i) terms.append("t").append(std::to_string(i)).append("x\r\n");
+  write_file("terms.txt", terms);
+  write_file("in.mbx", "From ???@???\r\nt5x t1099x\r\n");
+  const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
+  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nXX2\r\n");
+  EXPECT_EQ(list_dir("brevlithoutput"), (std::vector<std::string>{"t1099x.mbx", "t5x.mbx"}));
+}
+
+TEST(TermFile, ADirectoryOrAMissingFileIsSearchedAsText) {
+  ScopedTempDir dir;
+  ::mkdir("docs", 0755);
+  write_file("in.mbx", "From ???@???\r\nsee docs and notes.txt\r\n");
+  RunResult r = run_brevlith({"in.mbx", "/s=docs"});
+  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nX1\r\n");
+  r = run_brevlith({"in.mbx", "/s=notes.txt"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(list_dir("brevlithoutput"), (std::vector<std::string>{"docs.mbx", "notes.txt.mbx"}));
+}
+
+TEST(TermFile, LfOnlyLinesAreOneTerm) {
+  ScopedTempDir dir;
+  write_file("in.mbx", "From ???@???\r\na\r\nb\r\n");
+  write_file("terms.txt", "a\nb\n");
+  const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
+  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\n0\r\n")
+      << "the term holds LFs; the message's lines end in CR LF";
+}
+
+TEST(TermFile, WildcardTermMatchingAFileIsSearchedAsText) {
+  ScopedTempDir dir;
+  write_file("list.txt", "unused\r\n");
+  write_file("in.mbx", "From ???@???\r\nmatch *.txt here\r\n");
+  const RunResult r = run_brevlith({"in.mbx", "/s=*.txt"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nX1\r\n");
+  EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{"-.txt.mbx"});
+}
+
+}  // namespace
+}  // namespace brevlith::testing

@@ -23,18 +23,24 @@ TEST(CommandLine, WorkedExamplesThroughArgv) {
     std::vector<std::string> args;
     std::string mailbox;    // the file that must be split ("" for none)
     std::string term_file;  // the .mbx the term selects into ("" for normal mode)
+    // On Windows the tool reads the raw command line, which Wine builds from
+    // these arguments by quoting those with blanks or quotes: the quotes then
+    // reach the pattern or the term. Win32CommandLine.RawLinesGiveTheseRuns
+    // runs the same examples as raw lines.
+    bool split_arguments_only = false;
   };
   const std::vector<Case> cases = {
       {{"in.mbx"}, "in", ""},
       {{"in.mbx", "/s=invoice"}, "in", "invoice.mbx"},
-      {{"\"my box.mbx\"", "/s=invoice"}, "my box", "invoice.mbx"},
+      {{"\"my box.mbx\"", "/s=invoice"}, "my box", "invoice.mbx", true},
       {{"my", "box.mbx", "/s=invoice"}, "my box", "invoice.mbx"},
       {{"a.mbx", "/x", "/s=b"}, "a", "b.mbx"},
-      {{"a.mbx", "/s=\"x", "y\""}, "a", "-x y-.mbx"},  // quotes kept, then hyphened
+      {{"a.mbx", "/s=\"x", "y\""}, "a", "-x y-.mbx", true},  // quotes kept, then hyphened
       {{"in.mbx", "/S=invoice"}, "in", ""},
-      {{"in.mbx", "/s=two words"}, "in", "two words.mbx"},
+      {{"in.mbx", "/s=two words"}, "in", "two words.mbx", true},
   };
   for (const Case& c : cases) {
+    if (c.split_arguments_only && windows_host()) continue;
     ScopedTempDir dir;
     const std::string body = "From ???@??? x\r\ninvoice b x y \"x y\" two words\r\n";
     write_file(c.mailbox + ".mbx", body);
@@ -50,6 +56,7 @@ TEST(CommandLine, WorkedExamplesThroughArgv) {
 }
 
 TEST(CommandLine, SlashesInLinuxPathsAndTerms) {
+  BREVLITH_LINUX_ONLY("on Windows the first \"/\" of the command line ends the pattern");
   ScopedTempDir dir;
   ::mkdir("mail", 0755);
   write_file("mail/In.mbx", "first\r\nFrom ???@??? a/b\r\nsecond\r\n");

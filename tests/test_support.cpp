@@ -86,9 +86,36 @@ std::vector<std::string> list_dir(const std::string& path) {
   return names;
 }
 
-const std::string& brevlith_binary() {
+namespace {
+
+const std::vector<std::string>& launcher() {
+  static const std::vector<std::string> words = [] {
+    std::vector<std::string> split;
+    std::istringstream in(std::getenv("BREVLITH_LAUNCHER") ? std::getenv("BREVLITH_LAUNCHER") : "");
+    for (std::string word; in >> word;) split.push_back(word);
+    return split;
+  }();
+  return words;
+}
+
+}  // namespace
+
+const std::string& native_brevlith_binary() {
   static const std::string path = BREVLITH_BINARY;
   return path;
+}
+
+const std::string& brevlith_binary() {
+  return launcher().empty() ? native_brevlith_binary() : launcher().back();
+}
+
+bool windows_host() {
+  const std::string& b = brevlith_binary();
+  return b.size() >= 4 && b.compare(b.size() - 4, 4, ".exe") == 0;
+}
+
+std::string diagnostic_line(const std::string& text) {
+  return "brevlith: " + text + (windows_host() ? "\r\n" : "\n");
 }
 
 RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
@@ -157,7 +184,8 @@ RunResult run_program(const std::vector<std::string>& argv, const RunOptions& op
 }
 
 RunResult run_brevlith(const std::vector<std::string>& args, const RunOptions& options) {
-  std::vector<std::string> argv{brevlith_binary()};
+  std::vector<std::string> argv =
+      launcher().empty() ? std::vector<std::string>{native_brevlith_binary()} : launcher();
   argv.insert(argv.end(), args.begin(), args.end());
   return run_program(argv, options);
 }

@@ -2,7 +2,9 @@
 // writes, and a runner for the built binary that captures everything.
 #pragma once
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <functional>
 #include <string>
@@ -51,10 +53,27 @@ struct RunOptions {
 RunResult run_brevlith(const std::vector<std::string>& args, const RunOptions& options = {});
 // Runs any program (argv[0] is looked up in PATH).
 RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options = {});
+// The program under test: the built binary, or, with BREVLITH_LAUNCHER set
+// to a command such as "/usr/lib/wine/wine64 /path/brevlith.exe", that
+// command's last word (run_brevlith runs the whole command).
 const std::string& brevlith_binary();
+// The Linux binary built beside the tests, whatever BREVLITH_LAUNCHER says.
+const std::string& native_brevlith_binary();
+// True when the program under test is the Windows build: it reads the raw
+// command line (Wine quotes arguments holding blanks), "/" cuts the pattern,
+// and names come back in the file system's order.
+bool windows_host();
 
 // The banner and the empty line after it, as every run prints them.
 extern const std::string banner;
+
+// A diagnostic line as the program under test writes it on standard error:
+// "brevlith: " + text + the host's line end (CR LF on Windows).
+std::string diagnostic_line(const std::string& text);
+
+// For a test of behaviour that only the Linux build has by design.
+#define BREVLITH_LINUX_ONLY(why) \
+  if (::brevlith::testing::windows_host()) GTEST_SKIP() << "Linux build only: " << why
 
 // Sets up the process values (standard handles) for unit tests that print.
 void init_test_process();

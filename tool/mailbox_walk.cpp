@@ -71,8 +71,6 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
       report(run.outcome, "read error in mailbox " + shown_name(path) + ": " + reason(failed));
     }
   };
-  // A read error ends the mailbox: what was read up to it is kept, and
-  // nothing after it is taken for the rest of a line.
   size_t line_start = 0;
   const auto read = [&](std::string_view marker) {
     scope.take();
@@ -82,11 +80,13 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
   };
   try {
     // The first line starts the first message, whatever it holds. An empty
-    // mailbox is one message of a lone CR LF; an unreadable one none.
-    if (read("") == LinesStop::end_of_file && !read_failed && !too_large) message.append("\r\n");
-    while (!read_failed && !too_large) {
-      const LinesStop stop = read(separator);
-      if (stop != LinesStop::marker) break;
+    // mailbox is one message of a lone CR LF. A read error ends the mailbox:
+    // what was read up to it is kept, and nothing after it is taken for the
+    // rest of a line; an unreadable mailbox gives no message at all.
+    const LinesStop first = read("");
+    if (first == LinesStop::end_of_file && !read_failed && !too_large) message.append("\r\n");
+    while (first == LinesStop::marker && !too_large && !read_failed) {
+      if (read(separator) != LinesStop::marker) break;
       flush(run, message_number, base_name, message.view().substr(0, line_start));
       print_text(".");
       message.erase_front(line_start);
@@ -99,7 +99,7 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
                             shown_name(path) +
                             " is too large for memory; the rest of the mailbox is skipped");
     message.release();
-  } else if (message.size() != 0) {
+  } else if (message.size() > 0) {
     flush(run, message_number, base_name, message.view());
   }
   print_line(format_number(message_number, "0,"));

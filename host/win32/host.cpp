@@ -1,0 +1,289 @@
+// Windows implementation of the process, standard-handle, console, file and
+// code-page operations: each one is the Win32 call it is named after, and
+// leaves the host's own last-error value behind.
+#include <cfenv>
+#include <climits>
+
+#include "host/win32/win32.h"
+
+namespace host {
+namespace win32_host {
+namespace {
+
+// The per-thread block: zero-filled, 128 bytes, reached through one TLS slot.
+struct ThreadBlock {
+  UINT code_page;  // 0: the ANSI code page
+  unsigned char reserved[128 - sizeof(UINT)];
+};
+static_assert(sizeof(ThreadBlock) == 128);
+
+DWORD tls_slot = TLS_OUT_OF_INDEXES;
+
+// The whole floating-point state, x87 and SSE. Saved by gate_enter for
+// gate_leave; the gate lock makes one copy enough. The instructions are used
+// directly because the C library's fenv calls cost microseconds each, and
+// the gate runs for every 128-byte read.
+struct FloatingPointState {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  unsigned char x87[28];
+  uint32_t mxcsr;
+#else
+  std::fenv_t env;
+#endif
+};
+FloatingPointState gate_state;
+
+void save(FloatingPointState& s) {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  // fnstenv masks the x87 exceptions as it stores; fldenv puts them back.
+  asm volatile("fnstenv %0\n\tfldenv %0" : "=m"(s.x87));
+  asm volatile("stmxcsr %0" : "=m"(s.mxcsr));
+#else
+  std::fegetenv(&s.env);
+#endif
+}
+
+void restore(const FloatingPointState& s) {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  asm volatile("fldenv %0" : : "m"(s.x87));
+  asm volatile("ldmxcsr %0" : : "m"(s.mxcsr));
+#else
+  std::fesetenv(&s.env);
+#endif
+}
+
+const STARTUPINFOA& startup_info() {
+  static const STARTUPINFOA info = [] {
+    STARTUPINFOA s{};
+    s.cb = sizeof s;
+    GetStartupInfoA(&s);
+    return s;
+  }();
+  return info;
+}
+
+// 64-bit significand, round to nearest, every exception masked.
+void set_floating_point_state() {
+  std::fesetround(FE_TONEAREST);
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+  const unsigned short control_word = 0x133F;
+  asm volatile("fldcw %0" : : "m"(control_word));
+#endif
+}
+
+// A conversion call is given an int length; longer texts go in pieces.
+constexpr size_t piece = size_t{1} << 30;
+
+}  // namespace
+
+bool refuse_nul(const Wide& name) {
+  if (name.find(u'\0') == Wide::npos) return false;
+  SetLastError(ERROR_INVALID_NAME);
+  return true;
+}
+
+Wide to_wide_in(UINT code_page, std::string_view text) {
+  Wide out;
+  DWORD flags = MB_PRECOMPOSED;
+  while (!text.empty()) {
+    const std::string_view part = text.substr(0, piece);
+    const int in = static_cast<int>(part.size());
+    int n = MultiByteToWideChar(code_page, flags, part.data(), in, nullptr, 0);
+    if (n == 0 && flags != 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+      flags = 0;
+      continue;
+    }
+    if (n == 0) break;
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(n));
+    n = MultiByteToWideChar(code_page, flags, part.data(), in,
+                            reinterpret_cast<wchar_t*>(out.data() + at), n);
+    out.resize(at + static_cast<size_t>(n));
+    text.remove_prefix(part.size());
+  }
+  return out;
+}
+
+Text to_text_in(UINT code_page, std::u16string_view wide) {
+  Text out;
+  while (!wide.empty()) {
+    const std::u16string_view part = wide.substr(0, piece);
+    const auto* units = reinterpret_cast<const wchar_t*>(part.data());
+    const int in = static_cast<int>(part.size());
+    int n = WideCharToMultiByte(code_page, 0, units, in, nullptr, 0, nullptr, nullptr);
+    if (n == 0) break;
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(n));
+    n = WideCharToMultiByte(code_page, 0, units, in, out.data() + at, n, nullptr, nullptr);
+    out.resize(at + static_cast<size_t>(n));
+    wide.remove_prefix(part.size());
+  }
+  return out;
+}
+
+UINT conversion_code_page() {
+  if (tls_slot == TLS_OUT_OF_INDEXES) return CP_ACP;
+  // TlsGetValue clears the last error, which may still be unread.
+  const DWORD error = GetLastError();
+  const auto* block = static_cast<const ThreadBlock*>(TlsGetValue(tls_slot));
+  SetLastError(error);
+  return block ? block->code_page : CP_ACP;
+}
+
+}  // namespace win32_host
+
+using namespace win32_host;
+
+uint32_t get_last_error() { return GetLastError(); }
+void set_last_error(uint32_t error) { SetLastError(error); }
+
+// ---- Process -------------------------------------------------------------
+
+bool start(int, char**) {
+  OSVERSIONINFOA version{};
+  version.dwOSVersionInfoSize = sizeof version;
+  GetVersionExA(&version);
+  if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) {
+    MessageBoxA(nullptr, "Win98 No Support", nullptr, MB_TASKMODAL | MB_SETFOREGROUND);
+    return false;
+  }
+  startup_info();
+  tls_slot = TlsAlloc();
+  if (tls_slot == TLS_OUT_OF_INDEXES) return false;
+  void* block = GlobalAlloc(GPTR, sizeof(ThreadBlock));
+  if (!block || !TlsSetValue(tls_slot, block)) {
+    if (block) GlobalFree(block);
+    TlsFree(tls_slot);
+    tls_slot = TLS_OUT_OF_INDEXES;
+    return false;
+  }
+  static_cast<ThreadBlock*>(block)->code_page = CP_ACP;
+  set_floating_point_state();
+  return true;
+}
+
+void finish() {
+  if (tls_slot == TLS_OUT_OF_INDEXES) return;
+  void* block = TlsGetValue(tls_slot);
+  TlsSetValue(tls_slot, nullptr);
+  // GlobalFree gives the block back on failure; the slot is then kept.
+  if (block && GlobalFree(block) != nullptr) return;
+  TlsFree(tls_slot);
+  tls_slot = TLS_OUT_OF_INDEXES;
+}
+
+void exit_process(int code) { ExitProcess(static_cast<UINT>(code)); }
+
+bool command_line(Wide& line) {
+  const wchar_t* raw = GetCommandLineW();
+  line.assign(reinterpret_cast<const char16_t*>(raw ? raw : L""));
+  return true;
+}
+
+std::vector<Text> arguments() { return {}; }
+
+uint32_t gate_enter() {
+  save(gate_state);
+  return SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+void gate_leave(uint32_t saved) {
+  restore(gate_state);
+  SetErrorMode(saved);
+}
+
+Text native_name(std::string_view name) { return Text(name); }
+
+// ---- Standard handles and console ----------------------------------------
+
+Handle get_std_handle(StdHandle which) {
+  // Handles handed over in the start-up information replace the standard ones.
+  const STARTUPINFOA& s = startup_info();
+  if (s.dwFlags & STARTF_USESTDHANDLES)
+    return wrap(which == std_input    ? s.hStdInput
+                : which == std_output ? s.hStdOutput
+                                      : s.hStdError);
+  return wrap(GetStdHandle(which == std_input    ? STD_INPUT_HANDLE
+                           : which == std_output ? STD_OUTPUT_HANDLE
+                                                 : STD_ERROR_HANDLE));
+}
+
+bool get_console_mode(Handle h, uint32_t& mode) {
+  DWORD m = 0;
+  if (!GetConsoleMode(native(h), &m)) return false;
+  mode = m;
+  return true;
+}
+
+bool set_console_mode(Handle h, uint32_t mode) { return SetConsoleMode(native(h), mode) != 0; }
+
+Handle open_console_input() {
+  return wrap(
+      CreateFileA("CONIN$", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+bool get_console_screen_buffer_info(Handle h, ScreenInfo& info) {
+  CONSOLE_SCREEN_BUFFER_INFO csbi;
+  if (!GetConsoleScreenBufferInfo(native(h), &csbi)) return false;
+  info = {csbi.dwSize.X, csbi.dwSize.Y, csbi.dwCursorPosition.X, csbi.dwCursorPosition.Y};
+  return true;
+}
+
+bool write_console_output_w(Handle h, const Cell* cells, int n, int x, int y) {
+  constexpr int most = 256;
+  CHAR_INFO buffer[most];
+  bool ok = true;
+  for (int done = 0; done < n;) {
+    const int count = n - done < most ? n - done : most;
+    for (int i = 0; i < count; ++i) {
+      buffer[i].Char.UnicodeChar = static_cast<wchar_t>(cells[done + i].ch);
+      buffer[i].Attributes = cells[done + i].attribute;
+    }
+    const SHORT left = static_cast<SHORT>(x + done), row = static_cast<SHORT>(y);
+    SMALL_RECT region{left, row, static_cast<SHORT>(left + count - 1), row};
+    ok = WriteConsoleOutputW(native(h), buffer, {static_cast<SHORT>(count), 1}, {0, 0}, &region) &&
+         ok;
+    done += count;
+  }
+  return ok;
+}
+
+bool scroll_console_screen_buffer_w(Handle h, Cell fill) {
+  CONSOLE_SCREEN_BUFFER_INFO csbi;
+  if (!GetConsoleScreenBufferInfo(native(h), &csbi)) return false;
+  const SMALL_RECT source{0, 1, static_cast<SHORT>(csbi.dwSize.X - 1),
+                          static_cast<SHORT>(csbi.dwSize.Y - 1)};
+  CHAR_INFO blank;
+  blank.Char.UnicodeChar = static_cast<wchar_t>(fill.ch);
+  blank.Attributes = fill.attribute;
+  return ScrollConsoleScreenBufferW(native(h), &source, nullptr, {0, 0}, &blank) != 0;
+}
+
+bool set_console_cursor_position(Handle h, int x, int y) {
+  return SetConsoleCursorPosition(native(h), {static_cast<SHORT>(x), static_cast<SHORT>(y)}) != 0;
+}
+
+bool get_console_cursor_info(Handle h, uint32_t& size, bool& visible) {
+  CONSOLE_CURSOR_INFO info;
+  if (!GetConsoleCursorInfo(native(h), &info)) return false;
+  size = info.dwSize;
+  visible = info.bVisible != 0;
+  return true;
+}
+
+bool set_console_cursor_info(Handle h, uint32_t size, bool visible) {
+  const CONSOLE_CURSOR_INFO info{size, visible ? TRUE : FALSE};
+  return SetConsoleCursorInfo(native(h), &info) != 0;
+}
+
+// ---- Code pages -------------------------------------------------------------
+
+Wide multi_byte_to_wide_char(std::string_view text) {
+  return to_wide_in(conversion_code_page(), text);
+}
+
+Text wide_char_to_multi_byte(std::u16string_view wide) {
+  return to_text_in(conversion_code_page(), wide);
+}
+
+}  // namespace host

@@ -39,7 +39,8 @@ std::u16string utf8_to_wide(std::string_view s) {
   size_t ascii = 0;
   while (ascii < s.size() && static_cast<unsigned char>(s[ascii]) < 0x80) ++ascii;
   out.resize(ascii);
-  for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<unsigned char>(s[i]);
+  char16_t* units = out.data();
+  for (size_t i = 0; i < ascii; ++i) units[i] = static_cast<unsigned char>(s[i]);
   if (ascii == s.size()) return out;
   out.reserve(s.size());
   for (size_t i = ascii; i < s.size();) {
@@ -72,7 +73,8 @@ std::string wide_to_utf8(std::u16string_view w) {
   size_t ascii = 0;
   while (ascii < w.size() && w[ascii] < 0x80) ++ascii;
   out.resize(ascii);
-  for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(w[i]);
+  char* bytes = out.data();
+  for (size_t i = 0; i < ascii; ++i) bytes[i] = static_cast<char>(w[i]);
   if (ascii == w.size()) return out;
   out.reserve(w.size());
   const auto put = [&](char32_t cp) {

@@ -199,7 +199,7 @@ Handle get_std_handle(StdHandle which) {
 
 Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition) {
   BREVLITH_FAULT_POINT(create_file_w);
-  std::string path;
+  thread_local std::string path;  // kept: one file is opened per message
   if (!to_path(name, path)) return invalid_handle;
   if (path.empty()) return fail(win32::file_not_found), invalid_handle;
   int flags = O_NOCTTY | O_NONBLOCK;  // never hang on a FIFO; cleared below

@@ -6,6 +6,16 @@
 namespace host::posix {
 
 bool to_path(const Wide& name, std::string& path) {
+  // A name is nearly always ASCII without NUL, and every message file's
+  // name comes through here: one pass checks, converts and turns "\".
+  path.resize(name.size());
+  const char16_t* in = name.data();
+  char* out = path.data();
+  const size_t n = name.size();
+  size_t ascii = 0;
+  for (; ascii < n && in[ascii] < 0x80 && in[ascii] != 0; ++ascii)
+    out[ascii] = in[ascii] == u'\\' ? '/' : static_cast<char>(in[ascii]);
+  if (ascii == n) return true;
   if (name.find(u'\0') != Wide::npos) return fail(win32::invalid_name);
   path = wide_to_utf8(name);
   for (char& c : path)

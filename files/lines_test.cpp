@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <random>
+
 #include "console/error_status.h"
 #include "files/channels.h"
 #include "tests/test_support.h"
@@ -131,6 +134,106 @@ TEST(WriteText, BytesAsGivenAndLineEndIsCrLf) {
   write_line_end(2);
   close_channel(2);
   EXPECT_EQ(read_file("out"), bytes + "\r\n");
+}
+
+// The lines of text that read_lines wrote, each ended by CR LF (a line holds no CR).
+std::vector<std::string> crlf_lines(std::string_view text) {
+  std::vector<std::string> lines;
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = text.find("\r\n", at);
+    lines.emplace_back(text.substr(at, end + 2 - at));
+    at = end + 2;
+  }
+  return lines;
+}
+
+// read_lines against the loop it stands for: at_end_of_file, read_line and
+// a CR LF after each line, stopping after each line that begins with the
+// marker; on random bytes and with record lengths that put line ends on
+// block boundaries, wider blocks and one-byte blocks included.
+TEST(ReadLines, SameLinesAsTheReadLineLoop) {
+  ScopedTempDir dir;
+  const std::string pieces[] = {
+      "From ???@???",      "From ???@??", "F", "x", "abc", "\r", "\n", "\r\n", "\x1a", "",
+      std::string(1, '\0')};
+  std::mt19937 rng(5);
+  for (int round = 0; round < 400; ++round) {
+    std::string bytes;
+    const size_t count = rng() % 60;
+    for (size_t i = 0; i < count; ++i) {
+      bytes += pieces[rng() % std::size(pieces)];
+      if (rng() % 4 == 0) bytes += std::string(rng() % 300, 'y');
+    }
+    const int32_t record = std::array<int32_t, 5>{128, 128, 1, 7, 200}[rng() % 5];
+    const std::string marker = round % 5 == 0 ? "" : "From ???@???";
+
+    write_file("f", bytes);
+    open_channel("f", 1, Mode::input, record);
+    std::vector<std::pair<std::string, bool>> expected;  // line with CR LF, begins with marker
+    while (!at_end_of_file(1)) {
+      const std::string line = read_line(1);
+      expected.emplace_back(line + "\r\n", line.compare(0, marker.size(), marker) == 0);
+    }
+    close_channel(1);
+
+    open_channel("f", 1, Mode::input, record);
+    TextBuffer out;
+    size_t begin = 0;
+    std::vector<std::pair<std::string, bool>> got;
+    for (;;) {
+      ErrorScope scope;
+      size_t line_start = 0;
+      const LinesStop stop = read_lines(1, out, marker, line_start);
+      EXPECT_EQ(scope.status().code, 0);
+      if (stop == LinesStop::marker) {
+        EXPECT_GE(line_start, begin);
+        const std::string before(out.view().substr(begin, line_start - begin));
+        for (const std::string& line : crlf_lines(before)) got.emplace_back(line, false);
+        got.emplace_back(std::string(out.view().substr(line_start)), true);
+        begin = out.size();
+        continue;
+      }
+      ASSERT_EQ(stop, LinesStop::end_of_file);
+      for (const std::string& line : crlf_lines(out.view().substr(begin)))
+        got.emplace_back(line, false);
+      break;
+    }
+    close_channel(1);
+    ASSERT_EQ(got, expected) << "record " << record << " " << ::testing::PrintToString(bytes);
+  }
+}
+
+TEST(ReadLines, ChannelsThatCannotBeRead) {
+  ScopedTempDir dir;
+  TextBuffer out;
+  size_t line_start = 0;
+  ErrorScope scope;
+  EXPECT_EQ(read_lines(9, out, "x", line_start), LinesStop::end_of_file);
+  EXPECT_EQ(scope.take().code, 53);
+  open_channel("out", 2, Mode::output, 128);
+  EXPECT_EQ(read_lines(2, out, "x", line_start), LinesStop::failed_line);
+  EXPECT_EQ(scope.take().code, 54);
+  close_channel(2);
+  EXPECT_EQ(out.size(), 0u);
+}
+
+TEST(TextBuffer, GrowsKeepingItsBytes) {
+  TextBuffer b;
+  std::string model;
+  for (int i = 0; i < 2000; ++i) {
+    const std::string piece(static_cast<size_t>(i % 300), static_cast<char>('a' + i % 26));
+    b.append(piece);
+    model += piece;
+  }
+  EXPECT_EQ(b.view(), model);
+  b.erase_front(1000);
+  EXPECT_EQ(b.view(), model.substr(1000));
+  b.resize_down(10);
+  EXPECT_EQ(b.view(), model.substr(1000, 10));
+  b.release();
+  EXPECT_EQ(b.size(), 0u);
+  b.append("x", 1);
+  EXPECT_EQ(b.view(), "x");
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ class TextBuffer {
   size_t size() const { return size_; }
   std::string_view view() const { return {data_, size_}; }
   void append(const void* bytes, size_t n) {
+    if (n == 0) return;  // data_ may still be null
     if (n > capacity_ - size_) grow(n);
     std::memcpy(data_ + size_, bytes, n);
     size_ += n;

@@ -114,8 +114,18 @@ bool windows_host() {
   return b.size() >= 4 && b.compare(b.size() - 4, 4, ".exe") == 0;
 }
 
-std::string diagnostic_line(const std::string& text) {
-  return "brevlith: " + text + (windows_host() ? "\r\n" : "\n");
+std::string host_stderr(const std::string& linux_text) {
+  if (!windows_host()) return linux_text;
+  std::string out;
+  for (size_t i = 0; i < linux_text.size(); ++i) {
+    if (linux_text[i] == '\n') out += '\r';
+    out += linux_text[i];
+    if (linux_text.compare(i + 1, 15, "brevlithoutput/") == 0) {
+      out += "brevlithoutput\\";
+      i += 15;
+    }
+  }
+  return out;
 }
 
 RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {

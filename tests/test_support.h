@@ -67,9 +67,10 @@ bool windows_host();
 // The banner and the empty line after it, as every run prints them.
 extern const std::string banner;
 
-// A diagnostic line as the program under test writes it on standard error:
-// "brevlith: " + text + the host's line end (CR LF on Windows).
-std::string diagnostic_line(const std::string& text);
+// Standard error as the program under test writes it, from the Linux
+// build's text: the Windows build ends its lines in CR LF and shows names in
+// the output folder with "\\", as it builds them ("brevlithoutput\\a.txt").
+std::string host_stderr(const std::string& linux_text);
 
 // For a test of behaviour that only the Linux build has by design.
 #define BREVLITH_LINUX_ONLY(why) \

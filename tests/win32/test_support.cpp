@@ -222,7 +222,18 @@ const std::string& brevlith_binary() {
 }
 const std::string& native_brevlith_binary() { return brevlith_binary(); }
 bool windows_host() { return true; }
-std::string diagnostic_line(const std::string& text) { return "brevlith: " + text + "\r\n"; }
+std::string host_stderr(const std::string& linux_text) {
+  std::string out;
+  for (size_t i = 0; i < linux_text.size(); ++i) {
+    if (linux_text[i] == '\n') out += '\r';
+    out += linux_text[i];
+    if (linux_text.compare(i + 1, 15, "brevlithoutput/") == 0) {
+      out += "brevlithoutput\\";
+      i += 15;
+    }
+  }
+  return out;
+}
 
 RunResult run_command_line(const std::string& program, const std::u16string& command_line,
                            const RunOptions& options) {

@@ -16,8 +16,6 @@
 namespace brevlith::testing {
 namespace {
 
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
-
 // Lines as the line reader gives them while the file is not at its end:
 // CR or CR LF ends a line, a lone LF is a byte, 0x1A ends the file.
 std::vector<std::string> lines_of(const std::string& bytes) {

@@ -6,8 +6,6 @@
 namespace brevlith::testing {
 namespace {
 
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
-
 TEST(ShellNames, EachExistingNameIsAWalkInTheOrderGiven) {
   ScopedTempDir dir;
   write_file("a.mbx", "a key\r\n");

@@ -1,6 +1,9 @@
 #include "files/channels.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <thread>
 
 #include "console/error_status.h"
 #include "text/strings.h"
@@ -11,13 +14,61 @@ namespace {
 // The table is indexed by number: every lookup is one step, even with
 // thousands of output files opened and closed in a run.
 std::array<std::unique_ptr<Channel>, max_channel + 1> table;
-std::mutex table_lock;  // every lookup, insertion and removal
-std::mutex open_lock;   // open_channel and next_free_channel, always taken first
+
+// Never contended in a run of one thread, and taken several times for
+// every message: a spin lock costs an exchange where a mutex costs calls.
+class SpinLock {
+ public:
+  void lock() {
+    while (held_.test_and_set(std::memory_order_acquire)) std::this_thread::yield();
+  }
+  void unlock() { held_.clear(std::memory_order_release); }
+
+ private:
+  std::atomic_flag held_;
+};
+SpinLock table_lock;  // every lookup, insertion and removal
+SpinLock open_lock;   // open_channel and next_free_channel, always taken first
 int16_t last_free_channel = 0;
+
+// The record of the last closed channel, ready for the next open: a run
+// opens a channel for every message, and would otherwise allocate the
+// record, its block and its name each time.
+std::unique_ptr<Channel> spare;
+// Room past the last byte for the line scan, which reads whole vectors, and
+// for a whole 128-byte block whatever the record length.
+constexpr size_t standard_block = 128 + 16;
 
 std::unique_ptr<Channel>& slot(int32_t number) { return table[static_cast<size_t>(number)]; }
 
-bool has_wildcard(const std::u16string& name) { return name.find_first_of(u"*?") != name.npos; }
+bool has_wildcard(const std::u16string& name) {
+  for (const char16_t unit : name)
+    if (unit == u'*' || unit == u'?') return true;
+  return false;
+}
+
+// A record with every field 0, its block large enough for block_size.
+std::unique_ptr<Channel> new_record(int32_t block_size) {
+  std::unique_ptr<Channel> c;
+  if (spare && block_size <= 128) {
+    c = std::move(spare);
+    std::unique_ptr<uint8_t[]> block = std::move(c->block);
+    std::u16string name = std::move(c->name);
+    *c = Channel{};
+    c->block = std::move(block);
+    c->name = std::move(name);
+    c->name.clear();
+    return c;
+  }
+  c = std::make_unique<Channel>();
+  c->block =
+      std::make_unique<uint8_t[]>(std::max(static_cast<size_t>(block_size) + 16, standard_block));
+  return c;
+}
+
+void keep_spare(std::unique_ptr<Channel> c) {
+  if (!spare && c->block_size <= 128) spare = std::move(c);
+}
 
 // Closes the handle of a channel whose open failed half-way.
 void abandon(host::Handle handle) {
@@ -46,8 +97,7 @@ void open_channel(const std::string& name, int32_t number, Mode mode, int32_t re
 
   std::unique_ptr<Channel> c;
   try {
-    c = std::make_unique<Channel>();
-    c->block = std::make_unique<uint8_t[]>(static_cast<size_t>(block_size));
+    c = new_record(block_size);
     c->name = wide;
   } catch (const std::bad_alloc&) {
     return raise_error(7);
@@ -95,6 +145,7 @@ void open_channel(const std::string& name, int32_t number, Mode mode, int32_t re
   }
   if (failure.failed()) {
     abandon(c->handle);
+    keep_spare(std::move(c));
     return raise_error(failure.code, failure.last_error);
   }
   std::lock_guard lock(table_lock);
@@ -114,6 +165,7 @@ void close_channel(int32_t number) {
     first = run_system_call([&] { return host::set_end_of_file(c->handle); });
   const auto closed = run_system_call([&] { return host::close_handle(c->handle); });
   if (!first.failed()) first = closed;
+  keep_spare(std::move(c));
   if (first.failed()) raise_error(first.code, first.last_error);
 }
 

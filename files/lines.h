@@ -3,7 +3,9 @@
 // 0x1A ends the file and is never consumed. Writes are one host write each.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -22,6 +24,52 @@ std::string read_line(int32_t number);
 // mailbox walk collects messages without a copy per line. Returns false
 // when nothing was appended because of a failure or the end of the data.
 bool read_line_append(int32_t number, std::string& out);
+
+// A growable run of bytes for collecting a message. It grows with realloc, so
+// the allocator can move a large message by remapping its pages instead of
+// copying it, and the old and the new storage are never both held. append
+// throws std::bad_alloc when memory runs out (the contents stay as they were).
+class TextBuffer {
+ public:
+  TextBuffer() = default;
+  ~TextBuffer();
+  TextBuffer(const TextBuffer&) = delete;
+  TextBuffer& operator=(const TextBuffer&) = delete;
+
+  const char* data() const { return data_; }
+  size_t size() const { return size_; }
+  std::string_view view() const { return {data_, size_}; }
+  void append(const void* bytes, size_t n) {
+    if (n > capacity_ - size_) grow(n);
+    std::memcpy(data_ + size_, bytes, n);
+    size_ += n;
+  }
+  void append(std::string_view bytes) { append(bytes.data(), bytes.size()); }
+  // Keeps the storage, so the next message of the same size costs nothing.
+  void resize_down(size_t n) { size_ = n < size_ ? n : size_; }
+  // Drops the first n bytes, moving the rest to the front.
+  void erase_front(size_t n);
+  // Frees the storage.
+  void release();
+
+ private:
+  void grow(size_t more);
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;
+};
+
+enum class LinesStop { end_of_file, marker, failed_line };
+
+// Reads lines from an input channel exactly as a loop of at_end_of_file and
+// read_line would, appending each line followed by CR LF to `out`, and stops:
+//   marker      - after appending a line that begins with `marker` (every
+//                 line, for an empty marker); `line_start` is where it begins;
+//   end_of_file - when at_end_of_file would be true (its failure raised);
+//   failed_line - when read_line would fail: its code is raised and nothing
+//                 is appended for that line, not even the CR LF.
+// 52 or 54 as read_line for a number that is not an open input channel.
+LinesStop read_lines(int32_t number, TextBuffer& out, std::string_view marker, size_t& line_start);
 
 // The bytes of `text` in one write; "" writes nothing and fails nowhere.
 // 52 not open, 54 input channel, the host's code, 61 (57 off disk) when short.

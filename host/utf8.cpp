@@ -34,8 +34,15 @@ size_t sequence_length(std::string_view s, size_t i, char32_t& cp) {
 
 std::u16string utf8_to_wide(std::string_view s) {
   std::u16string out;
+  // Names are nearly always ASCII, one unit per byte: every message file's
+  // name passes through here.
+  size_t ascii = 0;
+  while (ascii < s.size() && static_cast<unsigned char>(s[ascii]) < 0x80) ++ascii;
+  out.resize(ascii);
+  for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<unsigned char>(s[i]);
+  if (ascii == s.size()) return out;
   out.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
+  for (size_t i = ascii; i < s.size();) {
     const unsigned char lead = static_cast<unsigned char>(s[i]);
     if (lead < 0x80) {
       out.push_back(lead);
@@ -62,6 +69,11 @@ std::u16string utf8_to_wide(std::string_view s) {
 
 std::string wide_to_utf8(std::u16string_view w) {
   std::string out;
+  size_t ascii = 0;
+  while (ascii < w.size() && w[ascii] < 0x80) ++ascii;
+  out.resize(ascii);
+  for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(w[i]);
+  if (ascii == w.size()) return out;
   out.reserve(w.size());
   const auto put = [&](char32_t cp) {
     if (cp < 0x80) {
@@ -80,7 +92,7 @@ std::string wide_to_utf8(std::u16string_view w) {
       out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
   };
-  for (size_t i = 0; i < w.size(); ++i) {
+  for (size_t i = ascii; i < w.size(); ++i) {
     const char16_t u = w[i];
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 &&
         w[i + 1] <= 0xDFFF) {

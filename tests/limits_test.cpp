@@ -23,9 +23,6 @@
 namespace brevlith::testing {
 namespace {
 
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
-const std::string noted = "Note: Files will be written to .\\brevlithoutput\r\n";
-
 // Message i: a separator line and a body of about `size` bytes, CR LF ends.
 std::string message(int i, size_t size = 40, const std::string& word = "needle") {
   std::string m = "From ???@??? ";

@@ -6,9 +6,6 @@
 namespace brevlith::testing {
 namespace {
 
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
-const std::string noted = "Note: Files will be written to .\\brevlithoutput\r\n";
-
 TEST(Search, ConsolePictureAndAppendedRecords) {
   ScopedTempDir dir;
   const std::string m1 = "From ???@??? 1\r\nINVOICE due\r\n";

@@ -6,8 +6,6 @@
 namespace brevlith::testing {
 namespace {
 
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
-
 TEST(ShellNames, EachExistingNameIsAWalkInTheOrderGiven) {
   BREVLITH_LINUX_ONLY("Windows hands the tool its raw command line, never names a shell expanded");
   ScopedTempDir dir;

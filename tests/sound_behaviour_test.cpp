@@ -13,9 +13,6 @@
 namespace brevlith::testing {
 namespace {
 
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
-const std::string noted = "Note: Files will be written to .\\brevlithoutput\r\n";
-
 // Holds an exclusive lock on a file from another process for its lifetime.
 class LockHolder {
  public:

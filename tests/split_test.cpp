@@ -7,9 +7,6 @@
 namespace brevlith::testing {
 namespace {
 
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
-const std::string noted = "Note: Files will be written to .\\brevlithoutput\r\n";
-
 std::string out(const std::string& name) { return read_file("brevlithoutput/" + name); }
 
 TEST(Split, ConsolePictureAndFiles) {

@@ -1,5 +1,6 @@
 #include "text/numbers.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -8,6 +9,14 @@ namespace {
 
 // Decimal digits of a whole, non-negative value.
 std::string whole_digits(long double magnitude) {
+  // Every message file's name holds a number; printf's long double path
+  // costs more than creating the file's name otherwise.
+  if (magnitude < 1e19L) {
+    char buffer[24];
+    const auto end =
+        std::to_chars(buffer, buffer + sizeof buffer, static_cast<unsigned long long>(magnitude));
+    return std::string(buffer, end.ptr);
+  }
   // Sized by a first pass: the largest long double has 4933 digits, and a
   // fixed buffer would cut them off silently.
   const int size = std::snprintf(nullptr, 0, "%.0Lf", magnitude);

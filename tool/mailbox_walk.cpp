@@ -18,11 +18,6 @@ void print_line(std::string_view text) {
   print_line_end();
 }
 
-bool is_separator(const std::string& message, size_t line_start) {
-  return message.size() - line_start >= separator.size() &&
-         std::string_view(message).substr(line_start, separator.size()) == separator;
-}
-
 // Hands one complete message to the writer: once per term of a term file,
 // once with the single term, or once in normal mode.
 void flush(Run& run, int32_t& message_number, const std::string& base_name,
@@ -31,12 +26,15 @@ void flush(Run& run, int32_t& message_number, const std::string& base_name,
     write_selected_message(message_number, base_name, message, run.search_term, run.outcome);
     return;
   }
-  const std::vector<std::string>& terms =
-      run.term_count > 0 ? run.terms : std::vector<std::string>{run.search_term};
   const std::vector<char>& hits = run.searcher->search(message);
-  for (size_t i = 0; i < terms.size(); ++i)
-    if (terms[i].empty() || hits[i])
-      write_selected_message(message_number, base_name, message, terms[i], run.outcome);
+  if (run.term_count == 0) {
+    if (hits[0])
+      write_selected_message(message_number, base_name, message, run.search_term, run.outcome);
+    return;
+  }
+  for (size_t i = 0; i < run.terms.size(); ++i)
+    if (run.terms[i].empty() || hits[i])
+      write_selected_message(message_number, base_name, message, run.terms[i], run.outcome);
 }
 
 void split_mailbox(Run& run, const std::string& folder, const std::string& mailbox_name) {
@@ -60,7 +58,7 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
     print_line(format_number(message_number, "0,"));
     return;
   }
-  std::string message;
+  TextBuffer message;
   bool read_failed = false;
   bool too_large = false;
   // Each read step is judged by its own status, so that a failing standard
@@ -73,34 +71,25 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
       report(run.outcome, "read error in mailbox " + shown_name(path) + ": " + reason(failed));
     }
   };
-  // A read error ends the mailbox: what was read up to it is kept, and
-  // nothing after it is taken for the rest of a line.
-  const auto at_end = [&] {
+  size_t line_start = 0;
+  const auto read = [&](std::string_view marker) {
     scope.take();
-    const bool end = at_end_of_file(mailbox_channel) != 0;
+    const LinesStop stop = read_lines(mailbox_channel, message, marker, line_start);
     note(scope.take());
-    return end || too_large || read_failed;
-  };
-  // False, with nothing of the line kept, when it could not be read.
-  const auto read_into_message = [&] {
-    scope.take();
-    if (read_line_append(mailbox_channel, message)) return true;
-    note(scope.take());
-    return false;
+    return stop;
   };
   try {
-    const bool first_line = !at_end() && read_into_message();
-    // An empty mailbox is one message of a lone CR LF; an unreadable one none.
-    if (first_line || (!read_failed && !too_large)) message += "\r\n";
-    while (!at_end()) {
-      const size_t line_start = message.size();
-      if (!read_into_message()) break;
-      if (is_separator(message, line_start)) {
-        flush(run, message_number, base_name, std::string_view(message).substr(0, line_start));
-        print_text(".");
-        message.erase(0, line_start);
-      }
-      message += "\r\n";
+    // The first line starts the first message, whatever it holds. An empty
+    // mailbox is one message of a lone CR LF. A read error ends the mailbox:
+    // what was read up to it is kept, and nothing after it is taken for the
+    // rest of a line; an unreadable mailbox gives no message at all.
+    const LinesStop first = read("");
+    if (first == LinesStop::end_of_file && !read_failed && !too_large) message.append("\r\n");
+    while (first == LinesStop::marker && !too_large && !read_failed) {
+      if (read(separator) != LinesStop::marker) break;
+      flush(run, message_number, base_name, message.view().substr(0, line_start));
+      print_text(".");
+      message.erase_front(line_start);
     }
   } catch (const std::bad_alloc&) {
     too_large = true;
@@ -109,9 +98,9 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
     report(run.outcome, "message " + std::to_string(message_number + 1) + " of " +
                             shown_name(path) +
                             " is too large for memory; the rest of the mailbox is skipped");
-    message = std::string();
-  } else if (!message.empty()) {
-    flush(run, message_number, base_name, message);
+    message.release();
+  } else if (message.size() > 0) {
+    flush(run, message_number, base_name, message.view());
   }
   print_line(format_number(message_number, "0,"));
   close_channel(mailbox_channel);

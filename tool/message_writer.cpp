@@ -28,7 +28,9 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
   ErrorScope scope;
   const int32_t channel = next_free_channel();
   ++message_number;
-  std::string name(output_prefix);
+  // Kept from message to message, so that building the name allocates nothing.
+  thread_local std::string name;
+  name.assign(output_prefix);
   if (term.empty())
     name.append(base_name).append("-").append(format_number(message_number, "0000")).append(".txt");
   else

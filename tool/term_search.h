@@ -2,6 +2,7 @@
 // once and passing over it once, whatever the number of terms.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,13 +13,20 @@ class TermSearch {
  public:
   // Empty terms never count as found (they select every message another way).
   explicit TermSearch(const std::vector<std::string>& terms);
+  ~TermSearch();
+  TermSearch(const TermSearch&) = delete;
+  TermSearch& operator=(const TermSearch&) = delete;
   // hits()[i] is true when terms[i] occurs in the message folded to lower case.
   const std::vector<char>& search(std::string_view message);
 
  private:
-  std::vector<std::string> terms_;
+  struct Automaton;  // the matcher for two or more different terms
+
   std::vector<char> hits_;
-  std::string folded_;
+  // The one term that can occur, when there is just one, and its list indexes.
+  std::string single_;
+  std::vector<size_t> single_indexes_;
+  std::unique_ptr<Automaton> automaton_;
 };
 
 }  // namespace brevlith

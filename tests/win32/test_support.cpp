@@ -11,17 +11,6 @@
 
 namespace brevlith::testing {
 
-const std::string banner =
-    "brevlith // by the brevlith developers // https://brevlith.example\r\n"
-    "create a gazillion text files with one email per file, from eudora mailbox(es)\r\n"
-    "--> usage: brevlith filename.ext [/s=searchterm]\r\n"
-    "     *wildcards are ok in filename\r\n"
-    "     *optional search term means that only emails matching search will be output\r\n"
-    "     *if searchterm is a file it can be a list of terms, one per line\r\n"
-    "     *search is case INsensitive\r\n"
-    "     *in search mode, new mbx files are created, in normal mode txt files per email\r\n"
-    "\r\n";
-
 namespace {
 
 std::string current_directory() {

@@ -180,7 +180,7 @@ class Stops {
     bits_[1] = found[1];
 #else
     bits_[0] = bits_[1] = 0;
-    for (uint32_t i = 0; i < fill; ++i)
+    for (uint32_t i = 0; i < fill && i < 128; ++i)
       if (block[i] == cr || block[i] == eof_mark) bits_[i / 64] |= uint64_t{1} << (i % 64);
 #endif
     if (fill < 64) {

@@ -100,6 +100,7 @@ TEST(Utf8, EveryByteStringSurvivesTheRoundTrip) {
       "a",
       "\\",
   };
+  const bool ansi_is_utf8 = multi_byte_to_wide_char("\xC3\xA9") == u"\u00e9";
   std::uniform_int_distribution<int> byte(0, 255), piece(0, std::size(pieces) - 1), coin(0, 1);
   for (int round = 0; round < 4000; ++round) {
     const size_t length = round % 200;
@@ -108,6 +109,7 @@ TEST(Utf8, EveryByteStringSurvivesTheRoundTrip) {
       s += coin(random) ? std::string(1, static_cast<char>(byte(random))) : pieces[piece(random)];
     const std::u16string wide = utf8_to_wide(s);
     ASSERT_EQ(wide_to_utf8(wide), s) << "round " << round;
+    if (!ansi_is_utf8) continue;  // Windows: the host's own code page instead
     EXPECT_EQ(multi_byte_to_wide_char(s), wide);
     EXPECT_EQ(wide_char_to_multi_byte(wide), s);
   }

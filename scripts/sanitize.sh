@@ -4,11 +4,13 @@
 # process with its own exit code, so it can never pass for the tool's 1.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Warnings are judged by the normal build; with the sanitizers' instrumentation
+# GCC 12 reports false maybe-uninitialized warnings inside the standard library.
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 jobs="${BREVLITH_JOBS:-$(nproc)}"
 cmake -S . -B build/sanitize "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DBREVLITH_SANITIZE=ON -DBREVLITH_WERROR="${BREVLITH_WERROR:-OFF}"
+  -DBREVLITH_SANITIZE=ON -DBREVLITH_WERROR=OFF
 cmake --build build/sanitize -j"$jobs"
 export ASAN_OPTIONS="exitcode=86:detect_leaks=1:abort_on_error=0:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="exitcode=87:print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"

@@ -7,9 +7,6 @@
 namespace brevlith::testing {
 namespace {
 
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
-const std::string noted = "Note: Files will be written to .\\brevlithoutput\r\n";
-
 TEST(CommandLine, EveryRunPrintsTheBannerAndAnEmptyLine) {
   ScopedTempDir dir;
   const RunResult r = run_brevlith({});

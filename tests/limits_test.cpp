@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -21,9 +22,6 @@
 
 namespace brevlith::testing {
 namespace {
-
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
-const std::string noted = "Note: Files will be written to .\\brevlithoutput\r\n";
 
 // Message i: a separator line and a body of about `size` bytes, CR LF ends.
 std::string message(int i, size_t size = 40, const std::string& word = "needle") {
@@ -98,6 +96,7 @@ class HeldLock {
 };
 
 TEST(FileSizeLimit, AMessageLargerThanTheLimitFailsAndTheOthersAreWritten) {
+  BREVLITH_LINUX_ONLY("Windows has no file-size limit like setrlimit's; Wine dies of SIGXFSZ");
   ScopedTempDir dir;
   const std::vector<std::string> m = {message(1), message(2, 5000), message(3)};
   write_file("in.mbx", mailbox(m));
@@ -114,6 +113,7 @@ TEST(FileSizeLimit, AMessageLargerThanTheLimitFailsAndTheOthersAreWritten) {
 }
 
 TEST(FileSizeLimit, ATermMailboxThatReachesTheLimitKeepsWholeRecordsOnly) {
+  BREVLITH_LINUX_ONLY("Windows has no file-size limit like setrlimit's; Wine dies of SIGXFSZ");
   ScopedTempDir dir;
   // Records are CR LF + message: three of 302 bytes fit under 1000, the
   // fourth crosses; a small one later still fits after them.
@@ -147,6 +147,7 @@ TEST(FileHandleLimit, MessageFilesFailAndTheFloodOfLinesIsCapped) {
   // The sanitizers' runtime opens pipes of its own to check memory, and
   // reports an error where none is when it cannot.
   if (sanitized) GTEST_SKIP() << "no spare descriptors for the sanitizer runtime";
+  BREVLITH_LINUX_ONLY("a descriptor limit from setrlimit leaves Wine none of its own");
   ScopedTempDir dir;
   std::vector<std::string> m;
   for (int i = 1; i <= 25; ++i) m.push_back(message(i));
@@ -212,10 +213,13 @@ TEST(StandardOutput, ClosedOrFullIsReportedOnceAndEveryMessageIsWritten) {
     RunOptions options;
     options.in_child = c.in_child;
     options.stdout_path = c.stdout_path;
+    // With descriptor 0 or 2 closed too, Wine's own files take the numbers
+    // and become the standard handles.
+    if (windows_host() && c.label != std::string("closed") && c.stdout_path.empty()) continue;
     const RunResult r = run_brevlith(c.args, options);
     EXPECT_EQ(r.exit_code, 1) << c.label;
     EXPECT_EQ(r.out, "") << c.label;
-    EXPECT_EQ(r.err, c.err) << c.label;
+    EXPECT_EQ(r.err, host_stderr(c.err)) << c.label;
     if (c.args.size() == 1) {
       for (int i = 1; i <= 3; ++i) EXPECT_EQ(read_file(numbered("in", i)), m[i - 1]) << c.label;
     } else {
@@ -235,6 +239,7 @@ std::function<void()> without_rights() {
 }
 
 TEST(NoRights, AReadOnlyOutputFolderFailsEachMessageAndNothingElse) {
+  BREVLITH_LINUX_ONLY("runs the tool as the user nobody, who cannot use root's Wine prefix");
   ScopedTempDir dir;
   ::chmod(dir.path().c_str(), 0755);
   const std::vector<std::string> m = {message(1), message(2)};
@@ -256,6 +261,7 @@ TEST(NoRights, AReadOnlyOutputFolderFailsEachMessageAndNothingElse) {
 }
 
 TEST(NoRights, AnOutputFolderThatCannotBeCreatedStopsBeforeAnyMailbox) {
+  BREVLITH_LINUX_ONLY("runs the tool as the user nobody, who cannot use root's Wine prefix");
   ScopedTempDir dir;
   write_file("in.mbx", mailbox({message(1)}));
   ::chmod("in.mbx", 0644);
@@ -272,6 +278,9 @@ TEST(NoRights, AnOutputFolderThatCannotBeCreatedStopsBeforeAnyMailbox) {
 }
 
 TEST(HeldByAnotherProcess, ALockedMailboxIsSkippedWithCountZero) {
+  BREVLITH_LINUX_ONLY(
+      "flock binds Linux programs only; Win32Sharing.FileHeldByAnotherProcessGives70 holds files "
+      "from a second Windows process");
   ScopedTempDir dir;
   const std::vector<std::string> m = {message(1), message(2)};
   for (const char* name : {"a.mbx", "b.mbx", "c.mbx"}) write_file(name, mailbox(m));
@@ -287,6 +296,9 @@ TEST(HeldByAnotherProcess, ALockedMailboxIsSkippedWithCountZero) {
 }
 
 TEST(HeldByAnotherProcess, ALockedTermFileStopsTheRunAfterTheBanner) {
+  BREVLITH_LINUX_ONLY(
+      "flock binds Linux programs only; Win32Sharing.FileHeldByAnotherProcessGives70 holds files "
+      "from a second Windows process");
   ScopedTempDir dir;
   write_file("in.mbx", mailbox({message(1)}));
   write_file("terms.txt", "needle\r\n");
@@ -298,6 +310,9 @@ TEST(HeldByAnotherProcess, ALockedTermFileStopsTheRunAfterTheBanner) {
 }
 
 TEST(HeldByAnotherProcess, LockedOutputFilesAreNeitherCutNorWritten) {
+  BREVLITH_LINUX_ONLY(
+      "flock binds Linux programs only; Win32Sharing.FileHeldByAnotherProcessGives70 holds files "
+      "from a second Windows process");
   ScopedTempDir dir;
   const std::vector<std::string> m = {message(1), message(2), message(3)};
   write_file("in.mbx", mailbox(m));
@@ -336,6 +351,7 @@ void make_socket(const std::string& path) {
 }
 
 TEST(NotAFile, FifosSocketsDevicesAndDanglingLinksAreNeverOpened) {
+  BREVLITH_LINUX_ONLY("FIFOs, sockets and links to devices exist on Linux file systems only");
   ScopedTempDir dir;
   const std::vector<std::string> m = {message(1), message(2)};
   write_file("a.mbx", mailbox(m));
@@ -365,6 +381,7 @@ TEST(NotAFile, FifosSocketsDevicesAndDanglingLinksAreNeverOpened) {
 }
 
 TEST(NotAFile, AFifoInPlaceOfAMessageFileNeitherHangsNorStopsTheRun) {
+  BREVLITH_LINUX_ONLY("FIFOs exist on Linux file systems only");
   ScopedTempDir dir;
   const std::vector<std::string> m = {message(1), message(2)};
   write_file("in.mbx", mailbox(m));
@@ -380,6 +397,7 @@ TEST(NotAFile, AFifoInPlaceOfAMessageFileNeitherHangsNorStopsTheRun) {
 }
 
 TEST(Names, InvalidUtf8SurvivesIntoOutputNamesAndStandardOutput) {
+  BREVLITH_LINUX_ONLY("names that are not UTF-8 exist on Linux only; Windows names are UTF-16");
   ScopedTempDir dir;
   const std::string name = "caf\xe9\xff.mbx";
   const std::vector<std::string> m = {message(1), message(2)};
@@ -393,6 +411,7 @@ TEST(Names, InvalidUtf8SurvivesIntoOutputNamesAndStandardOutput) {
 }
 
 TEST(Names, ABackslashInANameIsRefusedAndNeverReadsTheFileItSeemsToName) {
+  BREVLITH_LINUX_ONLY("only a Linux name can hold a backslash");
   ScopedTempDir dir;
   ::mkdir("x", 0755);
   write_file("x/y.mbx", "the other file\r\n");
@@ -430,16 +449,18 @@ TEST(Names, LongNamesAreRefusedWholeAndNeverCut) {
       EXPECT_EQ(read_file(numbered(base, 2)), m[1]);
     } else {
       EXPECT_EQ(r.exit_code, 1) << row.base;
-      EXPECT_EQ(r.err, "brevlith: cannot write " + numbered(base, 1) +
-                           ": name too long\n"
-                           "brevlith: cannot write " +
-                           numbered(base, 2) + ": name too long\n");
+      EXPECT_EQ(r.err, host_stderr("brevlith: cannot write " + numbered(base, 1) +
+                                   ": name too long\n"
+                                   "brevlith: cannot write " +
+                                   numbered(base, 2) + ": name too long\n"));
       EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{}) << row.base;
     }
   }
 }
 
 TEST(Names, APatternOf300BytesIsRefusedNotCut) {
+  BREVLITH_LINUX_ONLY(
+      "the Windows build cuts a pattern to 256 units and finds nothing, as its search does");
   ScopedTempDir dir;
   // A real path of 300 bytes: folders of 99 bytes and a mailbox.
   const std::string folder = std::string(99, 'd') + "/" + std::string(99, 'e') + "/";
@@ -483,7 +504,13 @@ TEST(LargeOffsets, SeparatorsBeyondFourGibAreSplitAndSearched) {
   const std::string shown = path.substr(folder.size() + 1);
   RunOptions options;
   options.timeout_seconds = 300;
-  const RunResult r = run_brevlith({path, "/s=needle"}, options);
+  // Wine shows the Linux root as drive Z:, and on Windows "/" would end the pattern.
+  std::string pattern = path;
+  if (windows_host()) {
+    std::replace(pattern.begin(), pattern.end(), '/', '\\');
+    pattern = "Z:" + pattern;
+  }
+  const RunResult r = run_brevlith({pattern, "/s=needle"}, options);
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out, banner + created + "Processing: " + shown + "\r\n" +
                        std::string(separators + 1, '.') + "X.X2\r\n");

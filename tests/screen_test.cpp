@@ -116,6 +116,9 @@ class Pane {
   if (!have_tmux()) GTEST_SKIP() << "tmux is not installed (apt-get install tmux)"
 
 TEST(Screen, TermCountGoesToTheTerminalAndNotToRedirectedOutput) {
+  BREVLITH_LINUX_ONLY(
+      "the Linux build's terminal screen path; "
+      "WindowsConsole.TermCountGoesToTheConsoleNotToStandardOutput runs the Windows one");
   REQUIRE_TMUX();
   ScopedTempDir dir;
   write_search_inputs();
@@ -131,6 +134,9 @@ TEST(Screen, TermCountGoesToTheTerminalAndNotToRedirectedOutput) {
 }
 
 TEST(Screen, StandardOutputAndScreenShareTheCursor) {
+  BREVLITH_LINUX_ONLY(
+      "the Linux build's terminal screen path; "
+      "WindowsConsole.TermCountGoesToTheConsoleNotToStandardOutput runs the Windows one");
   REQUIRE_TMUX();
   ScopedTempDir dir;
   write_search_inputs();
@@ -146,6 +152,9 @@ TEST(Screen, StandardOutputAndScreenShareTheCursor) {
 }
 
 TEST(Screen, TermCountWrapsInANarrowPane) {
+  BREVLITH_LINUX_ONLY(
+      "the Linux build's terminal screen path; "
+      "WindowsConsole.TermCountGoesToTheConsoleNotToStandardOutput runs the Windows one");
   REQUIRE_TMUX();
   ScopedTempDir dir;
   write_search_inputs();
@@ -156,6 +165,9 @@ TEST(Screen, TermCountWrapsInANarrowPane) {
 }
 
 TEST(Screen, NoTerminalBehindEitherStreamShowsNothing) {
+  BREVLITH_LINUX_ONLY(
+      "the Linux build's terminal screen path; "
+      "WindowsConsole.TermCountGoesToTheConsoleNotToStandardOutput runs the Windows one");
   REQUIRE_TMUX();
   ScopedTempDir dir;
   write_search_inputs();
@@ -322,6 +334,9 @@ SilentRun run_on_silent_terminal(bool background) {
 }
 
 TEST(Screen, ATerminalThatNeverAnswersGetsTheLineAtItsCursor) {
+  BREVLITH_LINUX_ONLY(
+      "the Linux build's terminal screen path; "
+      "WindowsConsole.TermCountGoesToTheConsoleNotToStandardOutput runs the Windows one");
   ScopedTempDir dir;
   write_search_inputs();
   const SilentRun run = run_on_silent_terminal(false);
@@ -336,6 +351,9 @@ TEST(Screen, ATerminalThatNeverAnswersGetsTheLineAtItsCursor) {
 }
 
 TEST(Screen, ABackgroundJobNeitherAsksNorStops) {
+  BREVLITH_LINUX_ONLY(
+      "the Linux build's terminal screen path; "
+      "WindowsConsole.TermCountGoesToTheConsoleNotToStandardOutput runs the Windows one");
   ScopedTempDir dir;
   write_search_inputs();
   const SilentRun run = run_on_silent_terminal(true);

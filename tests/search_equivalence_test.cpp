@@ -16,8 +16,6 @@
 namespace brevlith::testing {
 namespace {
 
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
-
 // Lines as the line reader gives them while the file is not at its end:
 // CR or CR LF ends a line, a lone LF is a byte, 0x1A ends the file.
 std::vector<std::string> lines_of(const std::string& bytes) {
@@ -193,6 +191,16 @@ std::map<std::string, std::string> files_left() {
   return files;
 }
 
+// The Windows build names a term's mailbox through its ANSI code page, and
+// no Windows name holds a control character: there such terms are left out.
+// CrossHost.FoldTableThroughATermFile compares their records by content.
+void keep_portable_terms(std::vector<std::string>& terms) {
+  if (!windows_host()) return;
+  std::erase_if(terms, [](const std::string& t) {
+    return std::any_of(t.begin(), t.end(), [](char c) { return c < 32 || c > 126; });
+  });
+}
+
 std::string term_file(const std::vector<std::string>& terms) {
   std::string text;
   for (const std::string& t : terms) text += t + "\r\n";
@@ -207,6 +215,7 @@ TEST(SearchEquivalence, RandomMailboxesInEveryMode) {
     std::vector<std::string> terms = gen.terms(box);
     // Terms taken as the term file's line reader gives them back.
     terms = lines_of(term_file(terms));
+    keep_portable_terms(terms);
     const std::string single = "invoice";
     const struct {
       std::vector<std::string> args;
@@ -250,6 +259,7 @@ TEST(SearchEquivalence, LongMessagesAndLongTerms) {
       if (!term.empty()) terms.push_back(term);
       box += "From ???@??? Mon\r\n" + body;
     }
+    keep_portable_terms(terms);
     terms.push_back("zq never there");
     ScopedTempDir dir;
     write_file("in.mbx", box);

@@ -13,9 +13,6 @@
 namespace brevlith::testing {
 namespace {
 
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
-const std::string noted = "Note: Files will be written to .\\brevlithoutput\r\n";
-
 // Holds an exclusive lock on a file from another process for its lifetime.
 class LockHolder {
  public:
@@ -50,6 +47,7 @@ TEST(SoundBehaviour, MailboxesAreOpenedInThePatternsFolder) {
   write_file("mail/in.mbx", "from the folder\r\n");
   write_file("in.mbx", "from the current directory\r\n");
   for (const std::string pattern : {"mail/in.mbx", "mail/*.mbx", "mail\\in.mbx"}) {
+    if (windows_host() && pattern.find('/') != std::string::npos) continue;  // "/" ends it there
     const RunResult r = run_brevlith({pattern});
     EXPECT_EQ(r.exit_code, 0) << pattern << r.err;
     EXPECT_NE(r.out.find("Processing: in.mbx\r\n1\r\n"), std::string::npos) << pattern;
@@ -58,6 +56,9 @@ TEST(SoundBehaviour, MailboxesAreOpenedInThePatternsFolder) {
 }
 
 TEST(SoundBehaviour, AMailboxThatCannotBeOpenedIsReportedAndSkipped) {
+  BREVLITH_LINUX_ONLY(
+      "flock binds Linux programs only; Win32Sharing.FileHeldByAnotherProcessGives70 holds files "
+      "from a second Windows process");
   ScopedTempDir dir;
   write_file("a.mbx", "a\r\n");
   write_file("b.mbx", "b\r\n");
@@ -80,7 +81,8 @@ TEST(SoundBehaviour, AMessageFileThatCannotBeWrittenIsReportedAndNumbersStay) {
   ::mkdir("brevlithoutput/in-0002.txt", 0755);  // something that is not a file
   const RunResult r = run_brevlith({"in.mbx"});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, "brevlith: cannot write brevlithoutput/in-0002.txt: permission denied\n");
+  EXPECT_EQ(r.err,
+            host_stderr("brevlith: cannot write brevlithoutput/in-0002.txt: permission denied\n"));
   EXPECT_EQ(r.out, banner + noted + "Processing: in.mbx\r\n..3\r\n");
   EXPECT_EQ(read_file("brevlithoutput/in-0003.txt"), "From ???@??? 3\r\nm3\r\n");
 }
@@ -101,9 +103,10 @@ TEST(SoundBehaviour, OutputFailuresDoNotFlood) {
   size_t lines = 0;
   for (char c : r.err) lines += c == '\n';
   EXPECT_EQ(lines, 21u);
-  EXPECT_NE(r.err.find("brevlith: cannot write brevlithoutput/in-0020.txt"), std::string::npos);
+  EXPECT_NE(r.err.find(host_stderr("brevlith: cannot write brevlithoutput/in-0020.txt")),
+            std::string::npos);
   EXPECT_EQ(r.err.find("in-0021.txt"), std::string::npos);
-  EXPECT_NE(r.err.find("brevlith: 10 more message files could not be written\n"),
+  EXPECT_NE(r.err.find(host_stderr("brevlith: 10 more message files could not be written\n")),
             std::string::npos);
 }
 
@@ -113,7 +116,8 @@ TEST(SoundBehaviour, ATermHoldingNulIsRefusedNeverCut) {
   write_file("terms.txt", std::string("a\0b\r\nkey\r\n", 10));
   const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, "brevlith: cannot write brevlithoutput/a\\x00b.mbx: invalid file name\n");
+  EXPECT_EQ(r.err,
+            host_stderr("brevlith: cannot write brevlithoutput/a\\x00b.mbx: invalid file name\n"));
   EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{"key.mbx"}) << "no file named a";
   EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nXX2\r\n");
 }
@@ -125,19 +129,21 @@ TEST(SoundBehaviour, AnUnusableOutputFolderStopsBeforeAnyMailbox) {
   RunResult r = run_brevlith({"in.mbx"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, banner);
-  EXPECT_EQ(r.err,
-            "brevlith: cannot use the output folder brevlithoutput: a file of that name exists\n");
+  EXPECT_EQ(r.err, host_stderr("brevlith: cannot use the output folder brevlithoutput: a file of "
+                               "that name exists\n"));
   ::unlink("brevlithoutput");
   ::symlink("nowhere", "brevlithoutput");
   r = run_brevlith({"in.mbx"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, banner);
-  EXPECT_EQ(
-      r.err,
-      "brevlith: cannot create the output folder brevlithoutput: a file of that name exists\n");
+  EXPECT_EQ(r.err, host_stderr("brevlith: cannot create the output folder brevlithoutput: a file "
+                               "of that name exists\n"));
 }
 
 TEST(SoundBehaviour, ATermFileThatCannotBeOpenedStopsAtOnce) {
+  BREVLITH_LINUX_ONLY(
+      "flock binds Linux programs only; Win32Sharing.FileHeldByAnotherProcessGives70 holds files "
+      "from a second Windows process");
   ScopedTempDir dir;
   write_file("in.mbx", "terms.txt\r\n");
   write_file("terms.txt", "x\r\n");
@@ -154,13 +160,14 @@ TEST(SoundBehaviour, NothingMatchedIsExitCode1) {
   const RunResult r = run_brevlith({"*.mbx"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, banner + created + "FILE NOT FOUND\r\n");
-  EXPECT_EQ(r.err, "brevlith: no mailbox matches *.mbx\n");
+  EXPECT_EQ(r.err, host_stderr("brevlith: no mailbox matches *.mbx\n"));
 }
 
 TEST(SoundBehaviour, AMessageTooLargeForMemoryIsReportedNotACrash) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
 #endif
+  BREVLITH_LINUX_ONLY("an address-space limit from setrlimit leaves Wine no room to start");
   ScopedTempDir dir;
   {  // 2 GiB of zeros without a line end: one line, far beyond the limit below
     const int fd = ::open("big.mbx", O_WRONLY | O_CREAT, 0644);

@@ -7,9 +7,6 @@
 namespace brevlith::testing {
 namespace {
 
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
-const std::string noted = "Note: Files will be written to .\\brevlithoutput\r\n";
-
 std::string out(const std::string& name) { return read_file("brevlithoutput/" + name); }
 
 TEST(Split, ConsolePictureAndFiles) {
@@ -83,6 +80,9 @@ TEST(Split, LineEndsInsideMailboxes) {
 }
 
 TEST(Split, NumbersGrowToFiveDigitsAndCountsGetCommas) {
+  if (windows_host())
+    GTEST_SKIP() << "Wine looks each new file name up in the whole folder, so 10 001 files take "
+                    "minutes; the cross-host tests compare numbering";
   ScopedTempDir dir;
   std::string box;
   for (int i = 1; i <= 10001; ++i) box += "From ???@??? " + std::to_string(i) + "\r\n";

@@ -7,8 +7,6 @@
 namespace brevlith::testing {
 namespace {
 
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
-
 TEST(TermFile, TermsAreLinesTakenAsRead) {
   ScopedTempDir dir;
   const std::string m1 = "From ???@??? 1\r\nalpha beta\r\n";

@@ -21,17 +21,6 @@
 
 namespace brevlith::testing {
 
-const std::string banner =
-    "brevlith // by the brevlith developers // https://brevlith.example\r\n"
-    "create a gazillion text files with one email per file, from eudora mailbox(es)\r\n"
-    "--> usage: brevlith filename.ext [/s=searchterm]\r\n"
-    "     *wildcards are ok in filename\r\n"
-    "     *optional search term means that only emails matching search will be output\r\n"
-    "     *if searchterm is a file it can be a list of terms, one per line\r\n"
-    "     *search is case INsensitive\r\n"
-    "     *in search mode, new mbx files are created, in normal mode txt files per email\r\n"
-    "\r\n";
-
 ScopedTempDir::ScopedTempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string tmpl = std::string(base && *base ? base : "/tmp") + "/brevlith-test-XXXXXX";
@@ -114,8 +103,18 @@ bool windows_host() {
   return b.size() >= 4 && b.compare(b.size() - 4, 4, ".exe") == 0;
 }
 
-std::string diagnostic_line(const std::string& text) {
-  return "brevlith: " + text + (windows_host() ? "\r\n" : "\n");
+std::string host_stderr(const std::string& linux_text) {
+  if (!windows_host()) return linux_text;
+  std::string out;
+  for (size_t i = 0; i < linux_text.size(); ++i) {
+    if (linux_text[i] == '\n') out += '\r';
+    out += linux_text[i];
+    if (linux_text.compare(i + 1, 15, "brevlithoutput/") == 0) {
+      out += "brevlithoutput\\";
+      i += 15;
+    }
+  }
+  return out;
 }
 
 RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {

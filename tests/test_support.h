@@ -65,11 +65,24 @@ const std::string& native_brevlith_binary();
 bool windows_host();
 
 // The banner and the empty line after it, as every run prints them.
-extern const std::string banner;
+inline const std::string banner =
+    "brevlith // by the brevlith developers // https://brevlith.example\r\n"
+    "create a gazillion text files with one email per file, from eudora mailbox(es)\r\n"
+    "--> usage: brevlith filename.ext [/s=searchterm]\r\n"
+    "     *wildcards are ok in filename\r\n"
+    "     *optional search term means that only emails matching search will be output\r\n"
+    "     *if searchterm is a file it can be a list of terms, one per line\r\n"
+    "     *search is case INsensitive\r\n"
+    "     *in search mode, new mbx files are created, in normal mode txt files per email\r\n"
+    "\r\n";
+// The output-folder step's two lines.
+inline const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
+inline const std::string noted = "Note: Files will be written to .\\brevlithoutput\r\n";
 
-// A diagnostic line as the program under test writes it on standard error:
-// "brevlith: " + text + the host's line end (CR LF on Windows).
-std::string diagnostic_line(const std::string& text);
+// Standard error as the program under test writes it, from the Linux
+// build's text: the Windows build ends its lines in CR LF and shows names in
+// the output folder with "\\", as it builds them ("brevlithoutput\\a.txt").
+std::string host_stderr(const std::string& linux_text);
 
 // For a test of behaviour that only the Linux build has by design.
 #define BREVLITH_LINUX_ONLY(why) \

@@ -337,7 +337,9 @@ TEST(Conversions, EmptyInEmptyOut) {
   EXPECT_EQ(to_wide(""), Wide{});
   EXPECT_EQ(to_text(Wide{}), "");
   EXPECT_EQ(to_wide("a\\b"), u"a\\b");
-  EXPECT_EQ(to_text(u"\u00e9"), "\xC3\xA9");
+  if (to_wide("\xC3\xA9") == u"\u00e9") {  // an ANSI code page of UTF-8 (Linux)
+    EXPECT_EQ(to_text(u"\u00e9"), "\xC3\xA9");
+  }
 }
 
 }  // namespace

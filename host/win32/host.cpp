@@ -19,13 +19,14 @@ static_assert(sizeof(ThreadBlock) == 128);
 
 DWORD tls_slot = TLS_OUT_OF_INDEXES;
 
-// The whole floating-point state, x87 and SSE. Saved by gate_enter for
-// gate_leave; the gate lock makes one copy enough. The instructions are used
-// directly because the C library's fenv calls cost microseconds each, and
-// the gate runs for every 128-byte read.
+// The floating-point controls, x87 and SSE (precision, rounding, exception
+// masks; MXCSR with its flags). Saved by gate_enter for gate_leave; the gate
+// lock makes one copy enough. The instructions are used directly: the C
+// library's fenv calls cost microseconds, and the gate runs for every
+// 128-byte read.
 struct FloatingPointState {
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-  unsigned char x87[28];
+  unsigned short x87;
   uint32_t mxcsr;
 #else
   std::fenv_t env;
@@ -35,8 +36,7 @@ FloatingPointState gate_state;
 
 void save(FloatingPointState& s) {
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-  // fnstenv masks the x87 exceptions as it stores; fldenv puts them back.
-  asm volatile("fnstenv %0\n\tfldenv %0" : "=m"(s.x87));
+  asm volatile("fnstcw %0" : "=m"(s.x87));
   asm volatile("stmxcsr %0" : "=m"(s.mxcsr));
 #else
   std::fegetenv(&s.env);
@@ -45,7 +45,7 @@ void save(FloatingPointState& s) {
 
 void restore(const FloatingPointState& s) {
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-  asm volatile("fldenv %0" : : "m"(s.x87));
+  asm volatile("fldcw %0" : : "m"(s.x87));
   asm volatile("ldmxcsr %0" : : "m"(s.mxcsr));
 #else
   std::fesetenv(&s.env);
@@ -182,14 +182,18 @@ bool command_line(Wide& line) {
 
 std::vector<Text> arguments() { return {}; }
 
+// The calling thread's error mode, which is the one its host call obeys:
+// SetErrorMode would ask the kernel for the process's mode twice per call.
 uint32_t gate_enter() {
   save(gate_state);
-  return SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  DWORD previous = 0;
+  SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previous);
+  return previous;
 }
 
 void gate_leave(uint32_t saved) {
   restore(gate_state);
-  SetErrorMode(saved);
+  SetThreadErrorMode(saved, nullptr);
 }
 
 Text native_name(std::string_view name) { return Text(name); }
@@ -261,6 +265,27 @@ bool scroll_console_screen_buffer_w(Handle h, Cell fill) {
 
 bool set_console_cursor_position(Handle h, int x, int y) {
   return SetConsoleCursorPosition(native(h), {static_cast<SHORT>(x), static_cast<SHORT>(y)}) != 0;
+}
+
+// Unused on Windows, whose console always reports its cursor; kept working
+// for completeness: the console's own output path wraps and scrolls.
+bool write_console_cells_at_cursor(Handle h, const Cell* cells, int n) {
+  CONSOLE_SCREEN_BUFFER_INFO csbi;
+  if (n <= 0) return true;
+  if (!GetConsoleScreenBufferInfo(native(h), &csbi)) return false;
+  Wide units;
+  for (int i = 0; i < n; ++i) units += cells[i].ch;
+  SetConsoleTextAttribute(native(h), cells[0].attribute);
+  DWORD written = 0;
+  const BOOL ok =
+      WriteConsoleW(native(h), wide_chars(units), static_cast<DWORD>(n), &written, nullptr);
+  SetConsoleTextAttribute(native(h), csbi.wAttributes);
+  return ok != 0;
+}
+
+bool write_console_line_end(Handle h) {
+  DWORD written = 0;
+  return WriteConsoleW(native(h), L"\r\n", 2, &written, nullptr) != 0;
 }
 
 bool get_console_cursor_info(Handle h, uint32_t& size, bool& visible) {

@@ -68,8 +68,8 @@ TEST(Win32Sharing, FileHeldByAnotherProcessGives70) {
 
   const RunResult r = testing::run_brevlith({"held.mbx"});
   EXPECT_EQ(r.out, banner + created + "Processing: held.mbx\r\n0\r\n");
-  EXPECT_EQ(r.err,
-            testing::diagnostic_line("cannot open mailbox held.mbx: in use by another program"));
+  EXPECT_EQ(r.err, testing::host_stderr(
+                       "brevlith: cannot open mailbox held.mbx: in use by another program\n"));
   EXPECT_EQ(r.exit_code, 1);
 
   EXPECT_EQ(holder.finish(), 0);
@@ -254,23 +254,24 @@ TEST(Win32CodePage, ConversionsKeepBytesTheCodePageHas) {
 }
 
 TEST(Win32Gate, ErrorModeAndFloatingPointStateAreKept) {
-  const UINT before = SetErrorMode(0);
+  DWORD before = 0;
+  SetThreadErrorMode(0, &before);
   std::fesetround(FE_UPWARD);
   UINT inside = 0;
   const auto r = run_system_call([&] {
-    inside = GetErrorMode();
+    inside = GetThreadErrorMode();
     std::fesetround(FE_DOWNWARD);
     SetLastError(ERROR_SHARING_VIOLATION);
     return 7;
   });
   EXPECT_EQ(inside, static_cast<UINT>(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX));
-  EXPECT_EQ(GetErrorMode(), 0u);
+  EXPECT_EQ(GetThreadErrorMode(), 0u);
   EXPECT_EQ(std::fegetround(), FE_UPWARD);
   EXPECT_EQ(r.result, 7);
   EXPECT_EQ(r.last_error, 32u);
   EXPECT_EQ(r.code, 70);
   std::fesetround(FE_TONEAREST);
-  SetErrorMode(before);
+  SetThreadErrorMode(before, nullptr);
 }
 
 TEST(Win32Process, RawCommandLineAndNamesAsGiven) {
@@ -318,6 +319,15 @@ TEST(Win32CommandLine, RawLinesGiveTheseRuns) {
       EXPECT_EQ(made, std::vector<std::string>{row.made}) << label;
     }
   }
+}
+
+TEST(Win32Process, FatalCodeEndsTheProcessWith255) {
+  EXPECT_EXIT(raise_error(241), ::testing::ExitedWithCode(255), "");
+  EXPECT_EXIT(run_system_call([] {
+                SetLastError(ERROR_INVALID_BLOCK);
+                return 0;
+              }).raise(),
+              ::testing::ExitedWithCode(255), "");
 }
 
 TEST(Win32Process, NonNtHostIsRefusedWith255) {

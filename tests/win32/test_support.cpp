@@ -11,17 +11,6 @@
 
 namespace brevlith::testing {
 
-const std::string banner =
-    "brevlith // by the brevlith developers // https://brevlith.example\r\n"
-    "create a gazillion text files with one email per file, from eudora mailbox(es)\r\n"
-    "--> usage: brevlith filename.ext [/s=searchterm]\r\n"
-    "     *wildcards are ok in filename\r\n"
-    "     *optional search term means that only emails matching search will be output\r\n"
-    "     *if searchterm is a file it can be a list of terms, one per line\r\n"
-    "     *search is case INsensitive\r\n"
-    "     *in search mode, new mbx files are created, in normal mode txt files per email\r\n"
-    "\r\n";
-
 namespace {
 
 std::string current_directory() {
@@ -222,7 +211,18 @@ const std::string& brevlith_binary() {
 }
 const std::string& native_brevlith_binary() { return brevlith_binary(); }
 bool windows_host() { return true; }
-std::string diagnostic_line(const std::string& text) { return "brevlith: " + text + "\r\n"; }
+std::string host_stderr(const std::string& linux_text) {
+  std::string out;
+  for (size_t i = 0; i < linux_text.size(); ++i) {
+    if (linux_text[i] == '\n') out += '\r';
+    out += linux_text[i];
+    if (linux_text.compare(i + 1, 15, "brevlithoutput/") == 0) {
+      out += "brevlithoutput\\";
+      i += 15;
+    }
+  }
+  return out;
+}
 
 RunResult run_command_line(const std::string& program, const std::u16string& command_line,
                            const RunOptions& options) {

@@ -1,5 +1,3 @@
-#include "console/output.h"
-
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +6,8 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+
+#include "console/output.h"
 
 namespace brevlith {
 namespace {

@@ -1,5 +1,3 @@
-#include "files/directories.h"
-
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -9,6 +7,7 @@
 #include <cstring>
 
 #include "console/error_status.h"
+#include "files/directories.h"
 #include "tests/test_support.h"
 
 namespace brevlith {

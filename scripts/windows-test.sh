@@ -30,10 +30,9 @@ for dll in $dlls; do
 done
 
 echo "== building the Linux end-to-end tests"
-if [ ! -f build/release/CMakeCache.txt ]; then
-  cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DBREVLITH_WERROR="${BREVLITH_WERROR:-OFF}" >/dev/null
-fi
+# The sample script configures this folder without tests: switch them on.
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBREVLITH_TESTS=ON \
+  -DBREVLITH_WERROR="${BREVLITH_WERROR:-OFF}" >/dev/null
 cmake --build build/release -j"$jobs" --target brevlith brevlith_e2e_tests
 
 export WINEPREFIX
@@ -53,7 +52,7 @@ echo "== creating the Wine prefix"
 "$wine" wineboot --init >/dev/null 2>&1
 
 echo "== unit tests (Windows build, under Wine)"
-(cd build/windows && ctest --output-on-failure)
+(cd build/windows && ctest --output-on-failure --no-tests=error)
 
 echo "== end-to-end tests against brevlith.exe (under Wine)"
 export BREVLITH_LAUNCHER="$wine $root/build/windows/brevlith.exe"

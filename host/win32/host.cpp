@@ -106,15 +106,22 @@ Wide to_wide_in(UINT code_page, std::string_view text) {
 
 Text to_text_in(UINT code_page, std::u16string_view wide) {
   Text out;
+  // No best fit: "\u0101.mbx" must not become "a.mbx" and open another file.
+  // A character the code page lacks becomes "?", which no name can hold.
+  DWORD flags = WC_NO_BEST_FIT_CHARS;
   while (!wide.empty()) {
     const std::u16string_view part = wide.substr(0, piece);
     const auto* units = reinterpret_cast<const wchar_t*>(part.data());
     const int in = static_cast<int>(part.size());
-    int n = WideCharToMultiByte(code_page, 0, units, in, nullptr, 0, nullptr, nullptr);
+    int n = WideCharToMultiByte(code_page, flags, units, in, nullptr, 0, nullptr, nullptr);
+    if (n == 0 && flags != 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+      flags = 0;  // UTF-8 and the like take no flags, and have no best fit
+      continue;
+    }
     if (n == 0) break;
     const size_t at = out.size();
     out.resize(at + static_cast<size_t>(n));
-    n = WideCharToMultiByte(code_page, 0, units, in, out.data() + at, n, nullptr, nullptr);
+    n = WideCharToMultiByte(code_page, flags, units, in, out.data() + at, n, nullptr, nullptr);
     out.resize(at + static_cast<size_t>(n));
     wide.remove_prefix(part.size());
   }

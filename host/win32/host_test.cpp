@@ -244,6 +244,9 @@ TEST(Win32CodePage, ConversionsKeepBytesTheCodePageHas) {
   EXPECT_EQ(host::win32_host::to_wide_in(1252, "caf\xe9 \x80"), u"caf\u00e9 \u20ac");
   EXPECT_EQ(host::win32_host::to_text_in(1252, u"caf\u00e9 \u20ac"), "caf\xe9 \x80");
   EXPECT_EQ(host::win32_host::to_text_in(1252, u"\u4e2d"), "?");  // the default character
+  // Best fit would turn these into plain letters, naming another file.
+  EXPECT_EQ(host::win32_host::to_text_in(1252, u"\u0101\u0107.mbx"), "??.mbx");
+  EXPECT_EQ(host::win32_host::to_text_in(CP_UTF8, u"\u0101"), "\xc4\x81");
   EXPECT_EQ(host::win32_host::to_wide_in(1252, std::string("a\0b", 3)), host::Wide(u"a\0b", 3));
   // UTF-8 refuses MB_PRECOMPOSED; a system whose ANSI code page is UTF-8
   // must still convert.

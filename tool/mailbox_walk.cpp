@@ -32,9 +32,8 @@ void flush(Run& run, int32_t& message_number, const std::string& base_name,
       write_selected_message(message_number, base_name, message, run.search_term, run.outcome);
     return;
   }
-  for (size_t i = 0; i < run.terms.size(); ++i)
-    if (run.terms[i].empty() || hits[i])
-      write_selected_message(message_number, base_name, message, run.terms[i], run.outcome);
+  for (const uint32_t i : run.searcher->selected())
+    write_selected_message(message_number, base_name, message, run.terms[i], run.outcome);
 }
 
 void split_mailbox(Run& run, const std::string& folder, const std::string& mailbox_name) {

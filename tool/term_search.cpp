@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <utility>
 
 #include "text/strings.h"
@@ -124,9 +125,13 @@ struct TermSearch::Automaton {
       mark[s] = generation;
       if (terms_begin[s] == terms_begin[s + 1]) continue;
       ++found;
-      for (uint32_t k = terms_begin[s]; k < terms_begin[s + 1]; ++k) hits[term_list[k]] = 1;
+      for (uint32_t k = terms_begin[s]; k < terms_begin[s + 1]; ++k) {
+        hits[term_list[k]] = 1;
+        found_list->push_back(term_list[k]);
+      }
     }
   }
+  std::vector<uint32_t>* found_list = nullptr;
   bool all_found() const { return found == groups; }
 
   uint32_t step(uint32_t s, uint8_t c) const {
@@ -214,6 +219,9 @@ void TermSearch::Automaton::scan_dense(const unsigned char* text, size_t n,
 }
 
 TermSearch::TermSearch(const std::vector<std::string>& terms) : hits_(terms.size(), 0) {
+  for (size_t i = 0; i < terms.size(); ++i)
+    if (terms[i].empty()) empty_.push_back(static_cast<uint32_t>(i));
+  selected_ = empty_;
   // Equal terms share one end state; terms that can never occur are left out.
   std::vector<std::pair<std::string_view, uint32_t>> usable;
   for (size_t i = 0; i < terms.size(); ++i)
@@ -367,21 +375,36 @@ TermSearch::TermSearch(const std::vector<std::string>& terms) : hits_(terms.size
     a->has_output = {};
   }
   a->mark.assign(numbers, 0);
+  a->found_list = &found_;
   automaton_ = std::move(a);
 }
 
 TermSearch::~TermSearch() = default;
 
 const std::vector<char>& TermSearch::search(std::string_view message) {
-  std::fill(hits_.begin(), hits_.end(), 0);
+  // Only what the last message set: a term file may hold many thousand terms.
+  for (const uint32_t i : found_) hits_[i] = 0;
+  found_.clear();
   if (!single_.empty()) {
-    if (holds_folded(message, single_))
-      for (const size_t i : single_indexes_) hits_[i] = 1;
+    if (holds_folded(message, single_)) {
+      for (const size_t i : single_indexes_) {
+        hits_[i] = 1;
+        found_.push_back(static_cast<uint32_t>(i));
+      }
+    }
   } else if (automaton_) {
     automaton_->start_message();
     automaton_->scan(reinterpret_cast<const unsigned char*>(message.data()), message.size(), hits_);
   }
+  select();
   return hits_;
+}
+
+void TermSearch::select() {
+  std::sort(found_.begin(), found_.end());
+  selected_.clear();
+  std::merge(found_.begin(), found_.end(), empty_.begin(), empty_.end(),
+             std::back_inserter(selected_));
 }
 
 }  // namespace brevlith

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -194,6 +195,33 @@ void init_test_process() {
   p.stdin_handle = host::get_std_handle(host::std_input);
   p.stdout_handle = host::get_std_handle(host::std_output);
   p.stderr_handle = p.screen_handle = host::get_std_handle(host::std_error);
+}
+
+ChildResult run_in_child(const std::function<int()>& body, ChildOutput output) {
+  int fds[2];
+  if (::pipe(fds) != 0) return {};
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (output == ChildOutput::stdout_closed)
+      ::close(1);
+    else
+      ::dup2(fds[1], 1);
+    if (output == ChildOutput::stdout_and_stderr) ::dup2(fds[1], 2);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    ::_exit(body());
+  }
+  ::close(fds[1]);
+  ChildResult r;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    r.out.append(buffer, static_cast<size_t>(got));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return r;
 }
 
 }  // namespace brevlith::testing

@@ -91,4 +91,16 @@ std::string host_stderr(const std::string& linux_text);
 // Sets up the process values (standard handles) for unit tests that print.
 void init_test_process();
 
+#ifndef _WIN32
+// Runs `body` in a forked child, with standard output (and standard error,
+// when `with_stderr`) on one captured pipe, or with standard output closed;
+// the child's exit code is what `body` returns, unless `body` ends it first.
+enum class ChildOutput { stdout_and_stderr, stdout_only, stdout_closed };
+struct ChildResult {
+  int exit_code = -1;  // 128 + signal when killed
+  std::string out;
+};
+ChildResult run_in_child(const std::function<int()>& body, ChildOutput output);
+#endif
+
 }  // namespace brevlith::testing

@@ -71,5 +71,22 @@ for ((shard = 0; shard < jobs; shard++)); do
   wait "${pids[$shard]}" || failed=1
   cat "$logs/$shard.log"
 done
+if [ $failed -ne 0 ]; then
+  # Wine itself now and then fails to run a program (seen once in CI: exit 1
+  # in 57 ms with nothing written). A failure that comes back on a second run
+  # is ours; one or two that do not are named here and let through. More than
+  # two at once is never taken for Wine's.
+  names=$(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_]*\.[A-Za-z0-9_]*\) (.*/\1/p' "$logs"/*.log | sort -u)
+  count=$(echo "$names" | grep -c . || true)
+  if [ "$count" -ge 1 ] && [ "$count" -le 2 ]; then
+    filter=$(echo $names | tr ' ' ':')
+    echo "== running again under Wine: $filter"
+    if env -u GTEST_TOTAL_SHARDS -u GTEST_SHARD_INDEX build/release/tests/brevlith_e2e_tests \
+      --gtest_brief=1 --gtest_repeat=3 --gtest_filter="$filter"; then
+      echo "windows stage: $filter failed once under Wine and passed three times after it"
+      failed=0
+    fi
+  fi
+fi
 rm -rf "$logs"
 exit $failed

@@ -100,9 +100,10 @@ TEST(SoundBehaviour, OutputFailuresDoNotFlood) {
   write_file("in.mbx", box);
   const RunResult r = run_brevlith({"in.mbx"});
   EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, banner + noted + "Processing: in.mbx\r\n" + std::string(29, '.') + "30\r\n");
   size_t lines = 0;
   for (char c : r.err) lines += c == '\n';
-  EXPECT_EQ(lines, 21u);
+  EXPECT_EQ(lines, 21u) << r.err;
   EXPECT_NE(r.err.find(host_stderr("brevlith: cannot write brevlithoutput/in-0020.txt")),
             std::string::npos);
   EXPECT_EQ(r.err.find("in-0021.txt"), std::string::npos);

@@ -74,7 +74,7 @@ for ((shard = 0; shard < jobs; shard++)); do
 done
 if [ $failed -ne 0 ]; then
   # Wine itself now and then fails to run a program (seen once in CI: exit 1
-  # in 57 ms with nothing written). A failure that comes back on a second run
+  # in 57 ms with nothing written). A failure that comes back when run again
   # is ours; one or two that do not are named here and let through. More than
   # two at once is never taken for Wine's.
   names=$(sed -n 's/^\[  FAILED  \] \([A-Za-z0-9_]*\.[A-Za-z0-9_]*\) (.*/\1/p' "$logs"/*.log | sort -u)

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <thread>
+#include <vector>
 
 #include "console/error_status.h"
 #include "text/strings.h"
@@ -70,6 +72,55 @@ void keep_spare(std::unique_ptr<Channel> c) {
   if (!spare && c->block_size <= 128) spare = std::move(c);
 }
 
+// Whether a file just opened for writing is where this process's standard
+// output or standard error goes. Their identities are read once: a run never
+// moves them.
+bool is_standard_stream(host::Handle handle) {
+  static const std::vector<host::FileIdentity> streams = [] {
+    std::vector<host::FileIdentity> found;
+    for (const auto which : {host::std_output, host::std_error}) {
+      const host::Handle h = host::get_std_handle(which);
+      host::FileIdentity id;
+      if (run_system_call([&] { return host::get_file_type(h); }).result == host::file_type_disk &&
+          run_system_call([&] { return host::get_file_information_by_handle(h, id); }).result)
+        found.push_back(id);
+    }
+    return found;
+  }();
+  if (streams.empty()) return false;
+  host::FileIdentity id;
+  const auto known =
+      run_system_call([&] { return host::get_file_information_by_handle(handle, id); });
+  return known.result && std::find(streams.begin(), streams.end(), id) != streams.end();
+}
+
+// Opens with the lock wait asked for: a sharing violation is tried again
+// after a pause that grows from 1 ms to 50 ms, until about five seconds
+// have passed. A holder that outlasts that is no run adding one record; from
+// then on a wait is a tenth of a second, so a run of many records against it
+// does not take hours.
+GateResult<host::Handle> open_file(const std::u16string& wide, uint32_t access,
+                                   host::Disposition disposition, host::Handle template_file,
+                                   LockWait wait) {
+  using namespace std::chrono;
+  static bool waited_in_vain = false;
+  const auto deadline = steady_clock::now() + (waited_in_vain ? milliseconds(100) : seconds(5));
+  auto pause = milliseconds(1);
+  for (;;) {
+    auto opened = run_system_call(
+        [&] { return host::create_file_w(wide, access, disposition, template_file); });
+    if (opened.result != host::invalid_handle || wait == LockWait::none ||
+        opened.last_error != host::win32::sharing_violation)
+      return opened;
+    if (steady_clock::now() >= deadline) {
+      waited_in_vain = true;
+      return opened;
+    }
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, milliseconds(50));
+  }
+}
+
 // Closes the handle of a channel whose open failed half-way.
 void abandon(host::Handle handle) {
   run_system_call([&] { return host::close_handle(handle); });
@@ -83,7 +134,8 @@ Channel* find_channel(int32_t number) {
   return slot(number).get();
 }
 
-void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length) {
+void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length,
+                  LockWait wait, int32_t template_channel) {
   std::lock_guard open(open_lock);
   std::u16string wide = to_wide(name);
   if (wide.empty() || has_wildcard(wide)) return raise_error(64);
@@ -108,12 +160,19 @@ void open_channel(const std::string& name, int32_t number, Mode mode, int32_t re
   c->access = mode == Mode::input    ? host::generic_read
               : mode == Mode::output ? host::generic_write
                                      : host::generic_read | host::generic_write;
-  const auto opened = run_system_call([&] {
-    return host::create_file_w(wide, c->access,
-                               mode == Mode::input ? host::open_existing : host::open_always);
-  });
+  const Channel* lender = template_channel > 0 ? find_channel(template_channel) : nullptr;
+  const auto opened =
+      open_file(wide, c->access, mode == Mode::input ? host::open_existing : host::open_always,
+                lender ? lender->handle : host::invalid_handle, wait);
   if (opened.result == host::invalid_handle) return raise_error(opened.code, opened.last_error);
   c->handle = opened.result;
+  // Checked before the cut below: standard output redirected into the
+  // output folder keeps what the run has printed so far.
+  if (mode != Mode::input && is_standard_stream(c->handle)) {
+    abandon(c->handle);
+    keep_spare(std::move(c));
+    return raise_error(error_code_for_host_error(host::win32::busy), host::win32::busy);
+  }
   const auto type = run_system_call([&] { return host::get_file_type(c->handle); });
   c->device_kind = type.result == host::file_type_disk ? DeviceKind::disk : DeviceKind::other;
 
@@ -180,6 +239,13 @@ void cut_channel(int32_t number, uint64_t length) {
   if (run_system_call([&] { return host::set_end_of_file(c->handle); }).raise()) return;
   c->file_position = length;
   c->buffer_index = 0;
+}
+
+void discard_channel_file(int32_t number) {
+  Channel* c = find_channel(number);
+  if (!c) return raise_error(52);
+  if (c->mode == Mode::input) return raise_error(54);
+  run_system_call([&] { return host::set_file_disposition_delete(c->handle); }).raise();
 }
 
 int32_t next_free_channel() {

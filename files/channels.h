@@ -43,7 +43,15 @@ inline constexpr size_t max_name = 255;
 // host error filename_exced_range for a longer name (never cut), 52 number
 // below 0, 5 record length below 1, 55 number already open (that channel
 // untouched), 7 no memory, 54 append on a non-disk file, else the host's.
-void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length);
+// With LockWait::bounded, a file held by another program is waited for, a
+// few seconds at most, before the open fails with 70: other runs hold a term
+// mailbox or a term file only for a moment. A file created for output or
+// append takes the permission bits of the file open on `template_channel`
+// (0: none). A file that is this process's standard output or standard error
+// is never opened for writing (host error busy): its bytes would mix.
+enum class LockWait { none, bounded };
+void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length,
+                  LockWait wait = LockWait::none, int32_t template_channel = 0);
 
 // Releases the channel; an output channel on a disk file is first cut where
 // the last write ended. Not open: nothing, no error.
@@ -54,6 +62,11 @@ void close_channel(int32_t number);
 // taken back. 52 not open, 54 an input channel or not a disk file, else the
 // host's code.
 void cut_channel(int32_t number, uint64_t length);
+
+// The file of an output channel is removed when the channel closes: a
+// message file that could not be written whole must not pass for a message.
+// 52 not open, 54 an input channel, else the host's code.
+void discard_channel_file(int32_t number);
 
 // The first number after the one handed out last that is not open, wrapping
 // after 32767 to 1. The number is not reserved.

@@ -26,6 +26,8 @@ enum class Call {
   read_file,
   write_file,
   close_handle,
+  get_file_information_by_handle,
+  set_file_disposition_delete,
   find_first_file_w,
   find_next_file_w,
   find_close,

@@ -36,8 +36,11 @@ inline constexpr uint32_t handle_eof = 38;
 inline constexpr uint32_t invalid_parameter = 87;
 inline constexpr uint32_t disk_full = 112;
 inline constexpr uint32_t invalid_name = 123;
+inline constexpr uint32_t busy = 170;  // here: the file is the run's own standard output
 inline constexpr uint32_t already_exists = 183;
 inline constexpr uint32_t filename_exced_range = 206;
+inline constexpr uint32_t bad_file_type = 222;  // here: not a disk file where one is written
+inline constexpr uint32_t stopped_on_symlink = 681;
 inline constexpr uint32_t cant_resolve_filename = 1921;
 }  // namespace win32
 
@@ -124,8 +127,18 @@ enum MoveMethod { file_begin = 0, file_current = 1, file_end = 2 };
 
 // Opens or creates a file for exclusive use (share mode 0): while the handle
 // is open, every other open of the same file fails with sharing_violation.
+// The lock is held before the file's size is read, so the size is the one
+// no other program can change while the handle is open.
+// A file opened for writing is never reached through a link (or reparse
+// point) standing at its name (stopped_on_symlink), and must be a disk file
+// (bad_file_type otherwise; a folder gives access_denied): output never goes
+// outside its folder or into a FIFO or device.
+// A file this call creates takes the permission bits of `template_file`
+// where the host has them (read and write bits, always writable by its
+// owner, masked by the umask); existing files keep theirs.
 // A name holding U+0000 is refused with invalid_name. invalid_handle on failure.
-Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition);
+Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
+                     Handle template_file = invalid_handle);
 FileType get_file_type(Handle h);
 // Moves the file pointer; returns the new absolute offset, or -1 on failure.
 int64_t set_file_pointer(Handle h, int64_t distance, MoveMethod method);
@@ -137,6 +150,18 @@ bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done);
 // Writes n bytes at the file pointer in one request and advances it.
 bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done);
 bool close_handle(Handle h);
+// Which file a handle is open on: two handles with the same identity reach
+// the same file (GetFileInformationByHandle's volume and file index).
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+bool get_file_information_by_handle(Handle h, FileIdentity& identity);
+// The file of a handle opened for writing goes when the handle is closed
+// (SetFileInformationByHandle with FileDispositionInfo); until then it stays
+// locked, so no other program's file of the same name is removed instead.
+bool set_file_disposition_delete(Handle h);
 
 // ---- Directories ----------------------------------------------------------
 

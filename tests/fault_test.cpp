@@ -44,13 +44,16 @@ const Scenario scenarios[] = {
 
 // A realistic error for each kind of call.
 const std::map<std::string, uint32_t> injected_error = {
-    {"create_file_w", 32},
+    // Not 32: appends wait a few seconds for a file another program holds.
+    {"create_file_w", 5},
     {"get_file_type", 6},
     {"set_file_pointer", 87},
     {"set_end_of_file", 112},
     {"read_file", 31},
     {"write_file", 112},
     {"close_handle", 31},
+    {"get_file_information_by_handle", 6},
+    {"set_file_disposition_delete", 5},
     {"find_first_file_w", 5},
     {"find_next_file_w", 31},
     {"find_close", 6},

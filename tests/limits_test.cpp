@@ -17,6 +17,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <set>
+#include <thread>
 
 #include "tests/test_support.h"
 
@@ -108,7 +111,7 @@ TEST(FileSizeLimit, AMessageLargerThanTheLimitFailsAndTheOthersAreWritten) {
   EXPECT_EQ(r.err,
             "brevlith: cannot write brevlithoutput/in-0002.txt: disk full or file too large\n");
   EXPECT_EQ(read_file(numbered("in", 1)), m[0]);
-  EXPECT_EQ(read_file(numbered("in", 2)), m[1].substr(0, 2000));  // as far as it went
+  EXPECT_FALSE(exists(numbered("in", 2)));  // cut short, it would pass for the message
   EXPECT_EQ(read_file(numbered("in", 3)), m[2]);
 }
 
@@ -295,7 +298,7 @@ TEST(HeldByAnotherProcess, ALockedMailboxIsSkippedWithCountZero) {
   EXPECT_EQ(read_file(numbered("c", 2)), m[1]);
 }
 
-TEST(HeldByAnotherProcess, ALockedTermFileStopsTheRunAfterTheBanner) {
+TEST(HeldByAnotherProcess, ATermFileLockedForLongStopsTheRunAfterTheBanner) {
   BREVLITH_LINUX_ONLY(
       "flock binds Linux programs only; Win32Sharing.FileHeldByAnotherProcessGives70 holds files "
       "from a second Windows process");
@@ -330,8 +333,12 @@ TEST(HeldByAnotherProcess, LockedOutputFilesAreNeitherCutNorWritten) {
     EXPECT_EQ(read_file(numbered("in", 2)), "kept");
     EXPECT_EQ(read_file(numbered("in", 3)), m[2]);
   }
-  HeldLock lock("brevlithoutput/needle.mbx");
+  // A term mailbox is waited for, a few seconds; after that wait came to
+  // nothing, the later records wait only briefly.
+  auto lock = std::make_unique<HeldLock>("brevlithoutput/needle.mbx");
+  const auto started = std::chrono::steady_clock::now();
   const RunResult r = run_brevlith({"in.mbx", "/s=needle"});
+  const auto waited = std::chrono::steady_clock::now() - started;
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, banner + noted + "Processing: in.mbx\r\nX.X.X3\r\n");
   std::string lines;
@@ -339,6 +346,108 @@ TEST(HeldByAnotherProcess, LockedOutputFilesAreNeitherCutNorWritten) {
     lines += "brevlith: cannot write brevlithoutput/needle.mbx: in use by another program\n";
   EXPECT_EQ(r.err, lines);
   EXPECT_EQ(read_file("brevlithoutput/needle.mbx"), "earlier records");
+  EXPECT_GE(waited, std::chrono::seconds(4));
+  EXPECT_LT(waited, std::chrono::seconds(9));
+
+  // Held for a moment, as another run adding a record holds it: nothing lost.
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    lock.reset();
+  });
+  const RunResult later = run_brevlith({"in.mbx", "/s=needle"});
+  release.join();
+  EXPECT_EQ(later.exit_code, 0) << later.err;
+  EXPECT_EQ(read_file("brevlithoutput/needle.mbx"),
+            "earlier records\r\n" + m[0] + "\r\n" + m[1] + "\r\n" + m[2]);
+}
+
+// Runs the tool once per argument list, all at the same time.
+std::vector<RunResult> run_together(const std::vector<std::vector<std::string>>& runs) {
+  std::vector<RunResult> results(runs.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < runs.size(); ++i)
+    threads.emplace_back([&, i] { results[i] = run_brevlith(runs[i]); });
+  for (std::thread& t : threads) t.join();
+  return results;
+}
+
+// Run k's message i: its own words and length, so that a file holding one
+// run's message and the tail of another's cannot pass for either.
+std::string run_message(int k, int i) {
+  const std::string words[] = {"needle", "hay", "needle hay"};
+  return message(i, 60 + static_cast<size_t>((i * 37 + k * 101) % 400),
+                 words[(i + k) % 3] + " run" + std::to_string(k));
+}
+
+TEST(ParallelRuns, NumberedFilesOfTheSameNamesAreEachOneRunsWholeMessage) {
+  BREVLITH_LINUX_ONLY("four Wine processes at once take longer than the runs they start");
+  ScopedTempDir dir;
+  constexpr int runs = 4, messages = 300;
+  std::vector<std::vector<std::string>> args;
+  for (int k = 0; k < runs; ++k) {
+    const std::string folder = std::string("d").append(std::to_string(k));
+    ::mkdir(folder.c_str(), 0755);
+    std::vector<std::string> m;
+    for (int i = 1; i <= messages; ++i) m.push_back(run_message(k, i));
+    write_file(folder + "/in.mbx", mailbox(m));
+    args.push_back({folder + "/in.mbx"});
+  }
+  ::mkdir("brevlithoutput", 0755);
+  for (const RunResult& r : run_together(args)) {
+    EXPECT_TRUE(r.exit_code == 0 || r.exit_code == 1) << r.exit_code;
+    // Only a file another run held at that moment may be refused.
+    for (size_t at = 0; at < r.err.size();) {
+      const size_t end = r.err.find('\n', at);
+      const std::string line = r.err.substr(at, end - at);
+      EXPECT_TRUE(line.starts_with("brevlith: cannot write brevlithoutput/in-") &&
+                  line.ends_with(": in use by another program"))
+          << line;
+      at = end + 1;
+    }
+  }
+  for (int i = 1; i <= messages; ++i) {
+    const std::string bytes = read_file(numbered("in", i));
+    bool whole = false;
+    for (int k = 0; k < runs; ++k) whole = whole || bytes == run_message(k, i);
+    EXPECT_TRUE(whole) << numbered("in", i) << " holds no run's message " << i;
+  }
+}
+
+TEST(ParallelRuns, EveryHitOfEveryRunIsOneWholeRecordInItsTermMailbox) {
+  BREVLITH_LINUX_ONLY("four Wine processes at once take longer than the runs they start");
+  ScopedTempDir dir;
+  constexpr int runs = 4, messages = 300;
+  write_file("terms.txt", "needle\r\nhay\r\n");
+  std::multiset<std::string> want_needle, want_hay;
+  std::vector<std::vector<std::string>> args;
+  for (int k = 0; k < runs; ++k) {
+    std::vector<std::string> m;
+    for (int i = 1; i <= messages; ++i) {
+      m.push_back(run_message(k, i));
+      if (m.back().find("needle") != std::string::npos) want_needle.insert("\r\n" + m.back());
+      if (m.back().find("hay") != std::string::npos) want_hay.insert("\r\n" + m.back());
+    }
+    const std::string name = std::string("a").append(std::to_string(k)).append(".mbx");
+    write_file(name, mailbox(m));
+    args.push_back({name, "/s=terms.txt"});
+  }
+  // Started together, they also load the one term file at the same moment.
+  for (const RunResult& r : run_together(args)) {
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+  }
+  const auto records = [](const std::string& mbx) {
+    std::multiset<std::string> found;
+    for (size_t at = 0; at < mbx.size();) {
+      size_t next = mbx.find("\r\nFrom ???@???", at + 1);
+      if (next == std::string::npos) next = mbx.size();
+      found.insert(mbx.substr(at, next - at));
+      at = next;
+    }
+    return found;
+  };
+  EXPECT_TRUE(records(read_file("brevlithoutput/needle.mbx")) == want_needle);
+  EXPECT_TRUE(records(read_file("brevlithoutput/hay.mbx")) == want_hay);
 }
 
 void make_socket(const std::string& path) {
@@ -380,19 +489,103 @@ TEST(NotAFile, FifosSocketsDevicesAndDanglingLinksAreNeverOpened) {
   EXPECT_EQ(term.out, banner + noted + "Processing: a.mbx\r\n.0\r\n");
 }
 
-TEST(NotAFile, AFifoInPlaceOfAMessageFileNeitherHangsNorStopsTheRun) {
-  BREVLITH_LINUX_ONLY("FIFOs exist on Linux file systems only");
+TEST(NotAFile, NothingButAFileAtAnOutputNameIsWrittenThrough) {
+  BREVLITH_LINUX_ONLY("FIFOs, sockets and symbolic links exist on Linux file systems only");
+  const std::string not_followed = ": a symbolic link, which output never follows\n";
+  const std::string not_a_file = ": not a regular file\n";
+  const struct {
+    const char* label;
+    std::function<void(const std::string&)> make;
+    std::string reason;
+  } cases[] = {
+      {"link to a file outside",
+       [](const std::string& at) { ::symlink("../victim.txt", at.c_str()); }, not_followed},
+      {"dangling link", [](const std::string& at) { ::symlink("../made.txt", at.c_str()); },
+       not_followed},
+      {"link to a device", [](const std::string& at) { ::symlink("/dev/null", at.c_str()); },
+       not_followed},
+      {"FIFO nobody reads", [](const std::string& at) { ::mkfifo(at.c_str(), 0644); }, not_a_file},
+      {"socket", [](const std::string& at) { make_socket(at); }, not_a_file},
+      {"folder", [](const std::string& at) { ::mkdir(at.c_str(), 0755); },
+       ": permission denied\n"},  // as Windows says it
+  };
+  const std::vector<std::string> m = {message(1), message(2)};
+  RunOptions options;
+  options.timeout_seconds = 10;
+  for (const auto& c : cases) {
+    for (const bool search : {false, true}) {
+      ScopedTempDir dir;
+      write_file("in.mbx", mailbox(m));
+      write_file("victim.txt", "not the tool's");
+      ::mkdir("brevlithoutput", 0755);
+      const std::string at = search ? "brevlithoutput/needle.mbx" : numbered("in", 1);
+      c.make(dir.path() + "/" + at);
+      const RunResult r = run_brevlith(search ? std::vector<std::string>{"in.mbx", "/s=needle"}
+                                              : std::vector<std::string>{"in.mbx"},
+                                       options);
+      const std::string label = std::string(c.label) + (search ? ", search" : "");
+      EXPECT_EQ(r.exit_code, 1) << label;
+      EXPECT_EQ(r.out,
+                banner + noted + (search ? "Processing: in.mbx\r\nX.X2\r\n" : picture("in.mbx", 2)))
+          << label;
+      EXPECT_EQ(r.err, search ? "brevlith: cannot write " + at + c.reason +
+                                    "brevlith: cannot write " + at + c.reason
+                              : "brevlith: cannot write " + at + c.reason)
+          << label;
+      EXPECT_EQ(read_file("victim.txt"), "not the tool's") << label;
+      EXPECT_FALSE(exists("made.txt")) << label;
+      if (!search) {
+        EXPECT_EQ(read_file(numbered("in", 2)), m[1]) << label;
+      }
+    }
+  }
+}
+
+TEST(OutputFiles, NewFilesAreNoMoreReadableThanTheirMailbox) {
+  BREVLITH_LINUX_ONLY("Windows files take the folder's inherited access rights");
+  const struct {
+    mode_t mailbox, umask, want;
+  } cases[] = {
+      {0600, 022, 0600},
+      {0640, 027, 0640},
+      {0644, 077, 0600},
+      {0444, 022, 0644},  // still writable by its owner: the next run replaces it
+  };
+  for (const auto& c : cases) {
+    ScopedTempDir dir;
+    write_file("in.mbx", mailbox({message(1), message(2)}));
+    ::chmod("in.mbx", c.mailbox);
+    ::mkdir("brevlithoutput", 0755);
+    write_file(numbered("in", 2), "earlier");
+    ::chmod(numbered("in", 2).c_str(), 0664);
+    RunOptions options;
+    options.in_child = [&] { ::umask(c.umask); };
+    EXPECT_EQ(run_brevlith({"in.mbx"}, options).exit_code, 0);
+    EXPECT_EQ(run_brevlith({"in.mbx", "/s=needle"}, options).exit_code, 0);
+    const auto mode = [](const std::string& path) {
+      struct stat st {};
+      ::stat(path.c_str(), &st);
+      return st.st_mode & 07777;
+    };
+    EXPECT_EQ(mode(numbered("in", 1)), c.want) << std::oct << c.mailbox;
+    EXPECT_EQ(mode("brevlithoutput/needle.mbx"), c.want) << std::oct << c.mailbox;
+    EXPECT_EQ(mode(numbered("in", 2)), 0664u) << "an existing file keeps its mode";
+  }
+}
+
+TEST(OutputFiles, StandardOutputRedirectedIntoTheOutputFolderIsNotWrittenOver) {
+  BREVLITH_LINUX_ONLY("Windows refuses the open itself: the shell holds the file");
   ScopedTempDir dir;
   const std::vector<std::string> m = {message(1), message(2)};
   write_file("in.mbx", mailbox(m));
   ::mkdir("brevlithoutput", 0755);
-  ASSERT_EQ(::mkfifo(numbered("in", 1).c_str(), 0644), 0);
   RunOptions options;
-  options.timeout_seconds = 10;
+  options.stdout_path = numbered("in", 1);
   const RunResult r = run_brevlith({"in.mbx"}, options);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, banner + noted + picture("in.mbx", 2));
-  EXPECT_TRUE(r.err.starts_with("brevlith: cannot write " + numbered("in", 1) + ": ")) << r.err;
+  EXPECT_EQ(r.err, "brevlith: cannot write " + numbered("in", 1) +
+                       ": it is where this run's standard output or standard error goes\n");
+  EXPECT_EQ(read_file(numbered("in", 1)), banner + noted + picture("in.mbx", 2));
   EXPECT_EQ(read_file(numbered("in", 2)), m[1]);
 }
 

@@ -120,7 +120,9 @@ std::string host_stderr(const std::string& linux_text) {
 
 RunResult run_program(const std::vector<std::string>& argv, const RunOptions& options) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
-  if (::pipe(in_pipe) || ::pipe(out_pipe) || ::pipe(err_pipe)) throw std::runtime_error("pipe");
+  // Close-on-exec: a run started from another thread must not hold these open.
+  if (::pipe2(in_pipe, O_CLOEXEC) || ::pipe2(out_pipe, O_CLOEXEC) || ::pipe2(err_pipe, O_CLOEXEC))
+    throw std::runtime_error("pipe");
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(in_pipe[0], 0);

@@ -51,6 +51,12 @@ std::string reason(const ErrorStatus& status) {
       return "disk full or file too large";
     case host::win32::invalid_name:
       return "invalid file name";
+    case host::win32::busy:
+      return "it is where this run's standard output or standard error goes";
+    case host::win32::bad_file_type:
+      return "not a regular file";
+    case host::win32::stopped_on_symlink:
+      return "a symbolic link, which output never follows";
     case host::win32::already_exists:
       return "a file of that name exists";
     case host::win32::filename_exced_range:

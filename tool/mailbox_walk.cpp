@@ -11,8 +11,6 @@
 namespace brevlith {
 namespace {
 
-constexpr int32_t mailbox_channel = 1;
-
 void print_line(std::string_view text) {
   print_text(text);
   print_line_end();

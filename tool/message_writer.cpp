@@ -5,6 +5,7 @@
 #include "files/lines.h"
 #include "text/numbers.h"
 #include "text/strings.h"
+#include "tool/run.h"
 
 namespace brevlith {
 
@@ -35,7 +36,11 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
     name.append(base_name).append("-").append(format_number(message_number, "0000")).append(".txt");
   else
     name.append(file_stem(term)).append(".mbx");
-  open_channel(name, channel, term.empty() ? Mode::output : Mode::append, 128);
+  // Another run may be adding to the same term mailbox: wait for its record
+  // to end rather than lose this one. New files are no more readable than
+  // the mailbox they come from.
+  open_channel(name, channel, term.empty() ? Mode::output : Mode::append, 128,
+               term.empty() ? LockWait::none : LockWait::bounded, mailbox_channel);
   const ErrorStatus opened = scope.take();
   const Channel* open = find_channel(channel);
   const uint64_t record_start = open ? open->file_position : 0;
@@ -48,6 +53,13 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
   // half of this one.
   if (written.code && !term.empty()) {
     cut_channel(channel, record_start);
+    scope.take();
+  }
+  // A message file cut short would pass for the whole message; this run
+  // created or cut it, so nothing of anyone else's goes with it. Its number
+  // stays taken.
+  if (written.code && term.empty()) {
+    discard_channel_file(channel);
     scope.take();
   }
   if (!term.empty()) print_text("X");

@@ -11,6 +11,10 @@
 
 namespace brevlith {
 
+// The channel each mailbox is read on (the term file's before the walk); its
+// file lends new output files their permission bits.
+inline constexpr int32_t mailbox_channel = 1;
+
 struct Run {
   std::string mailbox_pattern;
   std::string search_term;

@@ -33,6 +33,8 @@ struct File final : Object {
   bool stream = false;  // a standard handle: plain read/write, never closed
   int64_t pos = 0;
   int64_t size = 0;  // disk files: kept current, since we hold the only lock
+  FileIdentity identity;
+  std::string path;  // files opened for writing, to remove one left incomplete
   std::unique_ptr<char[]> window;
   int64_t window_offset = 0;
   uint32_t window_fill = 0;
@@ -118,6 +120,26 @@ inline bool read_disk(File& f, char* buffer, uint32_t n, uint32_t& done) {
   return true;
 }
 
+// The mode a new output file is created with: the template's read and
+// write bits, and always its owner's write bit, so a read-only mailbox does
+// not make message files that the next run cannot replace.
+mode_t creation_mode(Handle template_file) {
+  struct stat st;
+  if (const File* t = find_file(template_file); t && ::fstat(t->fd, &st) == 0)
+    return (st.st_mode & 0666) | S_IWUSR;
+  return 0666;
+}
+
+// Why an open for writing that did not follow a link failed: ELOOP is a link
+// at the name itself unless a folder on the way loops.
+uint32_t write_open_error(const std::string& path, int e) {
+  struct stat st;
+  if (e == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+    return win32::stopped_on_symlink;
+  if (e == ENXIO) return win32::bad_file_type;  // a FIFO nobody reads, or a socket
+  return win32_from_errno(e);
+}
+
 }  // namespace
 
 Handle add_object(std::unique_ptr<Object> object) {
@@ -197,30 +219,31 @@ Handle get_std_handle(StdHandle which) {
   return std_handle(which == std_input ? 0 : which == std_output ? 1 : 2);
 }
 
-Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition) {
+Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
+                     Handle template_file) {
   BREVLITH_FAULT_POINT(create_file_w);
   thread_local std::string path;  // kept: one file is opened per message
   if (!to_path(name, path)) return invalid_handle;
   if (path.empty()) return fail(win32::file_not_found), invalid_handle;
-  int flags = O_NOCTTY | O_NONBLOCK;  // never hang on a FIFO; cleared below
-  if ((access & generic_read) && (access & generic_write))
+  const bool writing = access & generic_write;
+  // Never hang on a FIFO (cleared below for what may be read), and never
+  // write through a link at the name: it could point anywhere.
+  int flags = O_NOCTTY | O_NONBLOCK | (writing ? O_NOFOLLOW : 0);
+  if ((access & generic_read) && writing)
     flags |= O_RDWR;
-  else if (access & generic_write)
+  else if (writing)
     flags |= O_WRONLY;
   else
     flags |= O_RDONLY;
 
   int fd = -1;
-  bool created = false;
   const auto create = [&] {
-    fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
-    created = fd >= 0;
+    fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, creation_mode(template_file));
     if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), flags);  // made in between
   };
   if (disposition == open_always && !(access & generic_read)) {
     // A file opened only to be written (a message file) is nearly always
-    // new: creating it exclusively tells us it is empty, which saves a stat
-    // and a cut. One opened to be added to (a term's mailbox) nearly always
+    // new; one opened to be added to (a term's mailbox) nearly always
     // exists, and is created only when it does not.
     create();
   } else {
@@ -229,10 +252,11 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition)
   }
   if (fd < 0) {
     if (errno == ENOENT) return fail(missing_error(path)), invalid_handle;
-    return fail_errno(), invalid_handle;
+    return fail(writing ? write_open_error(path, errno) : win32_from_errno(errno)), invalid_handle;
   }
-  // The lock comes before anything is done to the file: a file held by
-  // another channel or program is neither read nor cut.
+  // The lock comes before anything is done to the file, and before its size
+  // is trusted: a file just created may already have been written by another
+  // run between our create and our lock.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int e = errno;
     ::close(fd);
@@ -240,16 +264,16 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition)
   }
   auto file = std::make_unique<File>();
   file->fd = fd;
-  if (created) {
-    file->type = file_type_disk;
-  } else {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return fail_errno(), invalid_handle;  // File closes fd
-    if (S_ISDIR(st.st_mode)) return fail(win32::access_denied), invalid_handle;
-    file->type = type_of(st);
-    file->size = st.st_size;
-    if (file->type != file_type_disk) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return fail_errno(), invalid_handle;  // File closes fd
+  // A folder is refused as Windows refuses it.
+  if (S_ISDIR(st.st_mode)) return fail(win32::access_denied), invalid_handle;
+  if (writing && !S_ISREG(st.st_mode)) return fail(win32::bad_file_type), invalid_handle;
+  file->type = type_of(st);
+  file->size = st.st_size;
+  file->identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  if (writing) file->path = path;
+  if (file->type != file_type_disk) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return add_object(std::move(file));
 }
 
@@ -330,6 +354,32 @@ bool close_handle(Handle h) {
     f->fd = -1;
     if (::close(fd) != 0) return fail_errno();
   }
+  return true;
+}
+
+bool get_file_information_by_handle(Handle h, FileIdentity& identity) {
+  BREVLITH_FAULT_POINT(get_file_information_by_handle);
+  File* f = find_file(h);
+  if (!f) return fail(win32::invalid_handle);
+  if (f->stream) {
+    struct stat st;
+    if (::fstat(f->fd, &st) != 0) return fail_errno();
+    identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    return true;
+  }
+  identity = f->identity;
+  return true;
+}
+
+bool set_file_disposition_delete(Handle h) {
+  BREVLITH_FAULT_POINT(set_file_disposition_delete);
+  File* f = find_file(h);
+  if (!f || f->stream) return fail(win32::invalid_handle);
+  if (f->path.empty()) return fail(win32::access_denied);  // not opened for writing
+  // Removed now, while our lock still keeps other runs out of the file; the
+  // name is free for the next run at once, as on Windows after the close.
+  if (::unlink(f->path.c_str()) != 0) return fail_errno();
+  f->path.clear();
   return true;
 }
 

@@ -71,25 +71,45 @@ bool read_windowed(ReadAhead& r, char* buffer, uint32_t n, uint32_t& done) {
 
 }  // namespace
 
-Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition) {
+Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition, Handle) {
+  // New files take the output folder's inherited security, which Windows
+  // gives them anyway; a template would copy the mailbox's read-only flag.
   if (refuse_nul(name)) return invalid_handle;
+  const bool writing = access & generic_write;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  const HANDLE h = CreateFileW(wide_chars(name), access, 0, &inheritable,
-                               static_cast<DWORD>(disposition), FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h != INVALID_HANDLE_VALUE && access == generic_read) {
-    const DWORD error = GetLastError();  // the caller may judge the open by it
-    if (GetFileType(h) == FILE_TYPE_DISK) {
-      try {
-        auto r = std::make_unique<ReadAhead>();
-        r->handle = h;
-        std::lock_guard lock(read_ahead_lock);
-        read_aheads.push_back(std::move(r));
-      } catch (const std::bad_alloc&) {
-        // Read without the window.
-      }
+  // A file opened for writing is opened as itself, never through a reparse
+  // point at its name, and with the right to remove it if it ends incomplete.
+  const HANDLE h =
+      CreateFileW(wide_chars(name), access | (writing ? DELETE : 0), 0, &inheritable,
+                  static_cast<DWORD>(disposition),
+                  FILE_ATTRIBUTE_NORMAL | (writing ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+  if (h == INVALID_HANDLE_VALUE) return invalid_handle;
+  const DWORD error = GetLastError();  // the caller may judge the open by it
+  if (writing) {
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD refused = ERROR_SUCCESS;
+    if (GetFileType(h) != FILE_TYPE_DISK)
+      refused = ERROR_BAD_FILE_TYPE;
+    else if (!GetFileInformationByHandle(h, &info))
+      refused = GetLastError();
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+      refused = ERROR_STOPPED_ON_SYMLINK;
+    if (refused != ERROR_SUCCESS) {
+      CloseHandle(h);
+      SetLastError(refused);
+      return invalid_handle;
     }
-    SetLastError(error);
+  } else if (access == generic_read && GetFileType(h) == FILE_TYPE_DISK) {
+    try {
+      auto r = std::make_unique<ReadAhead>();
+      r->handle = h;
+      std::lock_guard lock(read_ahead_lock);
+      read_aheads.push_back(std::move(r));
+    } catch (const std::bad_alloc&) {
+      // Read without the window.
+    }
   }
+  SetLastError(error);
   return wrap(h);
 }
 
@@ -137,6 +157,19 @@ bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
   const BOOL ok = WriteFile(native(h), buffer, n, &put, nullptr);
   done = put;
   return ok != 0;
+}
+
+bool get_file_information_by_handle(Handle h, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(native(h), &info)) return false;
+  identity = {info.dwVolumeSerialNumber,
+              (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return true;
+}
+
+bool set_file_disposition_delete(Handle h) {
+  FILE_DISPOSITION_INFO info{TRUE};
+  return SetFileInformationByHandle(native(h), FileDispositionInfo, &info, sizeof info) != 0;
 }
 
 bool close_handle(Handle h) {

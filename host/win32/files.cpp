@@ -93,7 +93,7 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
     else if (!GetFileInformationByHandle(h, &info))
       refused = GetLastError();
     else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-      refused = ERROR_STOPPED_ON_SYMLINK;
+      refused = win32::stopped_on_symlink;  // ERROR_STOPPED_ON_SYMLINK
     if (refused != ERROR_SUCCESS) {
       CloseHandle(h);
       SetLastError(refused);

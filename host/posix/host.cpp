@@ -34,6 +34,7 @@ struct File final : Object {
   int64_t pos = 0;
   int64_t size = 0;  // disk files: kept current, since we hold the only lock
   FileIdentity identity;
+  mode_t mode = 0;  // as opened: a template for the files made from it
   std::string path;  // files opened for writing, to remove one left incomplete
   std::unique_ptr<char[]> window;
   int64_t window_offset = 0;
@@ -124,10 +125,8 @@ inline bool read_disk(File& f, char* buffer, uint32_t n, uint32_t& done) {
 // write bits, and always its owner's write bit, so a read-only mailbox does
 // not make message files that the next run cannot replace.
 mode_t creation_mode(Handle template_file) {
-  struct stat st;
-  if (const File* t = find_file(template_file); t && ::fstat(t->fd, &st) == 0)
-    return (st.st_mode & 0666) | S_IWUSR;
-  return 0666;
+  const File* t = find_file(template_file);
+  return t && !t->stream ? (t->mode & 0666) | S_IWUSR : 0666;
 }
 
 // Why an open for writing that did not follow a link failed: ELOOP is a link
@@ -271,6 +270,7 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
   if (writing && !S_ISREG(st.st_mode)) return fail(win32::bad_file_type), invalid_handle;
   file->type = type_of(st);
   file->size = st.st_size;
+  file->mode = st.st_mode;
   file->identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   if (writing) file->path = path;
   if (file->type != file_type_disk) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);

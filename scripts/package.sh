@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Builds the packages and checks what they install: brevlith_<version>_amd64.deb
+# in build/release and brevlith-<version>-win64.zip in build/windows. Each
+# installed binary (cmake --install to a scratch prefix, the .deb unpacked
+# with dpkg -x) must split the sample exactly as the built one does, with
+# its manual page beside it. Usage: scripts/package.sh [deb|zip]... (default both).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+kinds=("$@")
+[ ${#kinds[@]} -gt 0 ] || kinds=(deb zip)
+jobs="${BREVLITH_JOBS:-$(nproc)}"
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# sample <binary> <folder>: the sample split and searched in <folder>, stdout kept.
+sample() {
+  mkdir -p "$2"
+  cp examples/sample.mbx examples/terms.txt "$2"/
+  (cd "$2" && "$1" sample.mbx >stdout.txt && "$1" sample.mbx /s=terms.txt >>stdout.txt)
+}
+# check_installed <prefix> <what>: bin/brevlith and its manual page under <prefix>.
+check_installed() {
+  [ -x "$1/bin/brevlith" ] || { echo "$2: no bin/brevlith" >&2; exit 1; }
+  [ -f "$1/share/man/man1/brevlith.1" ] || { echo "$2: no share/man/man1/brevlith.1" >&2; exit 1; }
+  [ -f "$1/share/doc/brevlith/README.md" ] || { echo "$2: no share/doc/brevlith/README.md" >&2; exit 1; }
+  sample "$1/bin/brevlith" "$scratch/run-$2"
+  diff -r "$scratch/built" "$scratch/run-$2" >/dev/null ||
+    { echo "$2: the installed brevlith splits the sample differently" >&2; exit 1; }
+  echo "$2: bin/brevlith splits the sample as the built one does; manual page and README present"
+}
+
+for kind in "${kinds[@]}"; do
+  case "$kind" in
+  deb)
+    for tool in dpkg-shlibdeps file; do
+      command -v $tool >/dev/null || { echo "missing $tool: apt-get install dpkg-dev file" >&2; exit 2; }
+    done
+    # scripts/test.sh's cache options, as scripts/sample.sh does.
+    tests=OFF
+    [ -f /usr/include/gtest/gtest.h ] && tests=ON
+    cmake -S . -B build/release "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+      -DBREVLITH_TESTS=$tests -DBREVLITH_WERROR="${BREVLITH_WERROR:-OFF}" >/dev/null
+    cmake --build build/release --target brevlith -j"$jobs"
+    (cd build/release && cpack -G DEB >/dev/null)
+    deb=$(ls build/release/brevlith_*_amd64.deb)
+    echo "== $deb"
+    dpkg-deb -f "$deb" Package Version Architecture Section Depends Description
+    sample "$root/build/release/brevlith" "$scratch/built"
+    cmake --install build/release --prefix "$scratch/prefix" >/dev/null
+    check_installed "$scratch/prefix" "cmake --install"
+    dpkg-deb -x "$deb" "$scratch/deb"
+    check_installed "$scratch/deb/usr" "$(basename "$deb")"
+    ;;
+  zip)
+    command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
+      { echo "missing mingw-w64: apt-get install g++-mingw-w64-x86-64" >&2; exit 2; }
+    # scripts/windows-test.sh's folder and options.
+    cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+      -DCMAKE_BUILD_TYPE=Release -DBREVLITH_WERROR="${BREVLITH_WERROR:-OFF}" >/dev/null
+    cmake --build build/windows --target brevlith -j"$jobs"
+    (cd build/windows && cpack -G ZIP >/dev/null)
+    zip=$(ls build/windows/brevlith-*-win64.zip)
+    echo "== $zip"
+    mkdir -p "$scratch/zip"
+    (cd "$scratch/zip" && cmake -E tar xf "$root/$zip")
+    top="$scratch/zip/$(basename "$zip" .zip)"
+    (cd "$top" && ls -l)
+    x86_64-w64-mingw32-objdump -f "$top/brevlith.exe" | grep -q 'file format pei-x86-64' ||
+      { echo "$zip: brevlith.exe is not a 64-bit Windows program" >&2; exit 1; }
+    # Every line of the README ends in CR LF: no LF without its CR.
+    if [ "$(tr -d '\r' <"$top/README.txt" | wc -l)" != "$(grep -c $'\r$' "$top/README.txt")" ]; then
+      echo "$zip: README.txt is not in CR LF" >&2
+      exit 1
+    fi
+    echo "$zip: brevlith.exe and README.txt (CR LF)"
+    ;;
+  *)
+    echo "unknown package $kind (deb, zip)" >&2
+    exit 2
+    ;;
+  esac
+done

@@ -2,12 +2,23 @@
 # Builds brevlith and runs every test (unit and end-to-end) with CTest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-for tool in cmake g++; do
-  command -v "$tool" >/dev/null || { echo "missing $tool: apt-get install cmake g++ ninja-build libgtest-dev libgmock-dev tmux" >&2; exit 2; }
-done
-[ -f /usr/include/gtest/gtest.h ] || { echo "missing GoogleTest: apt-get install libgtest-dev libgmock-dev" >&2; exit 2; }
+# Every package the tests need, named at once before anything is built.
+missing=()
+command -v cmake >/dev/null || missing+=(cmake)
+command -v g++ >/dev/null || missing+=(g++)
+[ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+[ -f /usr/include/gmock/gmock.h ] || missing+=(libgmock-dev)
+command -v tmux >/dev/null || missing+=(tmux)
+command -v strace >/dev/null || missing+=(strace)
+command -v groff >/dev/null || missing+=(groff-base)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "missing: apt-get install ${missing[*]}" >&2
+  exit 2
+fi
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
+# The same cache options as scripts/sample.sh, so that one after the other
+# neither reconfigures nor rebuilds.
 cmake -S . -B build/release "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DBREVLITH_TESTS=ON \
   -DBREVLITH_WERROR="${BREVLITH_WERROR:-OFF}"
 cmake --build build/release -j"$(nproc)"

@@ -83,7 +83,7 @@ TEST(StandardOutput, ExactBytesOnAPipeAndOnAFile) {
 
 TEST(StandardOutput, OneWritePerPieceNothingBuffered) {
   BREVLITH_LINUX_ONLY("strace watches Linux system calls");
-  if (!strace_works()) GTEST_SKIP() << "strace is missing or cannot trace here";
+  BREVLITH_REQUIRE_TOOL(strace_works(), "strace is missing or cannot trace here");
   for (const bool to_file : {false, true}) {
     ScopedTempDir dir;
     write_file("x.mbx", mailbox);

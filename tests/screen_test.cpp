@@ -113,7 +113,7 @@ class Pane {
 };
 
 #define REQUIRE_TMUX() \
-  if (!have_tmux()) GTEST_SKIP() << "tmux is not installed (apt-get install tmux)"
+  BREVLITH_REQUIRE_TOOL(have_tmux(), "tmux is not installed (apt-get install tmux)")
 
 TEST(Screen, TermCountGoesToTheTerminalAndNotToRedirectedOutput) {
   BREVLITH_LINUX_ONLY(

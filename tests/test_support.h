@@ -6,8 +6,10 @@
 #include <sys/resource.h>
 #endif
 
+#include <cstdlib>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -87,6 +89,15 @@ std::string host_stderr(const std::string& linux_text);
 // For a test of behaviour that only the Linux build has by design.
 #define BREVLITH_LINUX_ONLY(why) \
   if (::brevlith::testing::windows_host()) GTEST_SKIP() << "Linux build only: " << why
+
+// Skips a test whose tool is missing, except under CI=true: there a test that
+// never ran must not pass for one that did.
+#define BREVLITH_REQUIRE_TOOL(present, why)                                       \
+  if (!(present)) {                                                               \
+    if (const char* ci = std::getenv("CI"); ci && std::string_view(ci) == "true") \
+      FAIL() << why << " (CI=true: a missing tool fails the run)";                \
+    GTEST_SKIP() << why;                                                          \
+  }
 
 // Sets up the process values (standard handles) for unit tests that print.
 void init_test_process();

@@ -458,8 +458,8 @@ def parse_strace_c(text: str) -> dict[str, int]:
 def parse_args(argv: list[str]):
     p = argparse.ArgumentParser(
         prog="bench/run.sh", description="Benchmark brevlith against a reference and peers.")
-    p.add_argument("brevlith", nargs="?", default=str(REPO_DIR / "build" / "brevlith"),
-                   help="path to the brevlith binary (default: build/brevlith; rows skipped "
+    p.add_argument("brevlith", nargs="?", default=str(REPO_DIR / "build" / "release" / "brevlith"),
+                   help="path to the brevlith binary (default: build/release/brevlith, as the scripts build it; rows skipped "
                         "if missing)")
     p.add_argument("--reps", type=int, default=5, help="repetitions (default 5)")
     p.add_argument("--scale", type=float, default=1.0,

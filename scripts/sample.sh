@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds brevlith and splits the bundled sample mailbox in a scratch folder,
-# then shows what it made.
+# Builds brevlith and splits the bundled sample mailbox in build/sample/,
+# then shows what it made there; the folder stays for a look.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -9,10 +9,16 @@ for tool in cmake g++; do
 done
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
-cmake -S . -B build/release "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DBREVLITH_TESTS=OFF >/dev/null
+# scripts/test.sh's cache options where GoogleTest is there, so that running
+# one after the other never reconfigures build/release; without it, no tests.
+tests=OFF
+[ -f /usr/include/gtest/gtest.h ] && tests=ON
+cmake -S . -B build/release "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DBREVLITH_TESTS=$tests \
+  -DBREVLITH_WERROR="${BREVLITH_WERROR:-OFF}" >/dev/null
 cmake --build build/release --target brevlith -j"$(nproc)" >/dev/null
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+work="$root/build/sample"
+rm -rf "$work"
+mkdir -p "$work"
 cp examples/sample.mbx examples/terms.txt "$work"/
 cd "$work"
 echo "== brevlith sample.mbx"
@@ -24,3 +30,4 @@ tr -d '\r' < brevlithoutput/sample-0002.txt
 echo "== brevlith sample.mbx /s=terms.txt"
 "$root/build/release/brevlith" sample.mbx /s=terms.txt | tr -d '\r'
 ls -l brevlithoutput/*.mbx
+echo "== all of it is in build/sample/; the binary is build/release/brevlith"

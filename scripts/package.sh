@@ -58,7 +58,8 @@ for kind in "${kinds[@]}"; do
     command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
       { echo "missing mingw-w64: apt-get install g++-mingw-w64-x86-64" >&2; exit 2; }
     # scripts/windows-test.sh's folder and options.
-    cmake -S . -B build/windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    cmake -S . -B build/windows -G Ninja --no-warn-unused-cli \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
       -DCMAKE_BUILD_TYPE=Release -DBREVLITH_WERROR="${BREVLITH_WERROR:-OFF}" >/dev/null
     cmake --build build/windows --target brevlith -j"$jobs"
     (cd build/windows && cpack -G ZIP >/dev/null)

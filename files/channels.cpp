@@ -83,10 +83,11 @@ Channel* find_channel(int32_t number) {
   return slot(number).get();
 }
 
-void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length) {
+void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length,
+                  bool literal) {
   std::lock_guard open(open_lock);
   std::u16string wide = to_wide(name);
-  if (wide.empty() || has_wildcard(wide)) return raise_error(64);
+  if (wide.empty() || (!literal && has_wildcard(wide))) return raise_error(64);
   // Cut short, a longer name would open another file, or every message of
   // a long mailbox name the same one.
   if (wide.size() > max_name) return raise_error(75, host::win32::filename_exced_range);

@@ -43,7 +43,10 @@ inline constexpr size_t max_name = 255;
 // host error filename_exced_range for a longer name (never cut), 52 number
 // below 0, 5 record length below 1, 55 number already open (that channel
 // untouched), 7 no memory, 54 append on a non-disk file, else the host's.
-void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length);
+// A `literal` name is a file's own (found on disk, or built from one): its
+// "*" and "?" are characters, as a POSIX name may hold them.
+void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length,
+                  bool literal = false);
 
 // Releases the channel; an output channel on a disk file is first cut where
 // the last write ended. Not open: nothing, no error.

@@ -10,10 +10,19 @@ namespace host::fault {
 namespace {
 
 constexpr std::array<std::string_view, static_cast<size_t>(Call::count)> names = {
-    "create_file_w",        "get_file_type",      "set_file_pointer",
-    "set_end_of_file",      "read_file",          "write_file",
-    "close_handle",         "find_first_file_w",  "find_next_file_w",
-    "find_close",           "create_directory_w", "get_volume_information_w",
+    "create_file_w",
+    "get_file_type",
+    "set_file_pointer",
+    "set_end_of_file",
+    "read_file",
+    "write_file",
+    "get_file_size_ex",
+    "close_handle",
+    "find_first_file_w",
+    "find_next_file_w",
+    "find_close",
+    "create_directory_w",
+    "get_volume_information_w",
     "get_file_attributes_w"};
 
 struct Rule {

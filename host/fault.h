@@ -25,6 +25,7 @@ enum class Call {
   set_end_of_file,
   read_file,
   write_file,
+  get_file_size_ex,
   close_handle,
   find_first_file_w,
   find_next_file_w,

@@ -50,6 +50,7 @@ const std::map<std::string, uint32_t> injected_error = {
     {"set_end_of_file", 112},
     {"read_file", 31},
     {"write_file", 112},
+    {"get_file_size_ex", 31},
     {"close_handle", 31},
     {"find_first_file_w", 5},
     {"find_next_file_w", 31},

@@ -20,6 +20,16 @@ bool prepare_output_directory(Run& run);
 // Splits every mailbox that `pattern` matches; "FILE NOT FOUND" for none.
 void walk_mailboxes(Run& run, const std::string& pattern);
 
+// Splits the one mailbox of that exact name (a name the shell expanded):
+// never matched again as a pattern, and left out, as a match would be, when
+// it is a folder, hidden or not a regular file.
+void walk_exact_mailbox(Run& run, const std::string& name);
+
+// True once a stop signal has come. The first call that sees it reports
+// where the run stopped ("stopped by signal N " + where) and records it in
+// the run; the walk asks before each mailbox and after each message.
+bool stopping(Run& run, const std::string& where);
+
 // The name before its last ".": in.mbx gives in, .mbx gives "".
 std::string base_name_of(const std::string& mailbox_name);
 // The pattern's folder part, up to and including its last "\" or "/".

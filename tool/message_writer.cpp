@@ -35,7 +35,8 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
     name.append(base_name).append("-").append(format_number(message_number, "0000")).append(".txt");
   else
     name.append(file_stem(term)).append(".mbx");
-  open_channel(name, channel, term.empty() ? Mode::output : Mode::append, 128);
+  // Built from a mailbox's own name, which may hold "?" on POSIX.
+  open_channel(name, channel, term.empty() ? Mode::output : Mode::append, 128, true);
   const ErrorStatus opened = scope.take();
   const Channel* open = find_channel(channel);
   const uint64_t record_start = open ? open->file_position : 0;

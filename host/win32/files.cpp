@@ -139,6 +139,13 @@ bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
   return ok != 0;
 }
 
+bool get_file_size_ex(Handle h, int64_t& size) {
+  LARGE_INTEGER got;
+  if (!GetFileSizeEx(native(h), &got)) return false;
+  size = got.QuadPart;
+  return true;
+}
+
 bool close_handle(Handle h) {
   {
     std::lock_guard lock(read_ahead_lock);

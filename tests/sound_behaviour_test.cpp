@@ -310,7 +310,9 @@ TEST(Interrupted, CtrlCWithStandardInputOnATerminalIsIgnored) {
   ScopedTempDir dir;
   const std::vector<std::string> m = numbered_messages(1000);
   write_file("big.mbx", joined(m));
-  LiveRun run({"big.mbx"}, true);
+  LiveOptions on_terminal;
+  on_terminal.stdin_on_terminal = true;
+  LiveRun run({"big.mbx"}, on_terminal);
   ASSERT_TRUE(run.wait_until_output_full());
   run.send(SIGINT);
   const RunResult r = run.finish();

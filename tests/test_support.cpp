@@ -226,7 +226,7 @@ ChildResult run_in_child(const std::function<int()>& body, ChildOutput output) {
   return r;
 }
 
-LiveRun::LiveRun(const std::vector<std::string>& args, bool stdin_on_terminal) {
+LiveRun::LiveRun(const std::vector<std::string>& args, const LiveOptions& options) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (::pipe(in_pipe) || ::pipe(out_pipe) || ::pipe(err_pipe)) throw std::runtime_error("pipe");
   // Filled in advance to leave 1 KiB free, so that a run waits after a few
@@ -237,7 +237,7 @@ LiveRun::LiveRun(const std::vector<std::string>& args, bool stdin_on_terminal) {
       static_cast<ssize_t>(filling_))
     throw std::runtime_error("cannot fill the pipe");
   int slave = -1;
-  if (stdin_on_terminal && ::openpty(&terminal_, &slave, nullptr, nullptr, nullptr) != 0)
+  if (options.stdin_on_terminal && ::openpty(&terminal_, &slave, nullptr, nullptr, nullptr) != 0)
     throw std::runtime_error("openpty");
   std::fflush(nullptr);
   pid_ = ::fork();
@@ -250,6 +250,7 @@ LiveRun::LiveRun(const std::vector<std::string>& args, bool stdin_on_terminal) {
       ::dup2(in_pipe[0], 0);
     }
     ::dup2(out_pipe[1], 1);
+    if (options.stdout_non_blocking) ::fcntl(1, F_SETFL, ::fcntl(1, F_GETFL) | O_NONBLOCK);
     ::dup2(err_pipe[1], 2);
     for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1],
                    slave, terminal_})

@@ -102,16 +102,22 @@ struct ChildResult {
 };
 ChildResult run_in_child(const std::function<int()>& body, ChildOutput output);
 
+struct LiveOptions {
+  // Standard input on a pseudo-terminal, the run's controlling terminal;
+  // else an empty pipe.
+  bool stdin_on_terminal = false;
+  // Standard output's pipe set O_NONBLOCK, as some parents hand it over.
+  bool stdout_non_blocking = false;
+};
+
 // A run of the built brevlith that the test steers while it goes on. Its
 // standard output is a pipe with room for 1 KiB, read only by finish() (or
 // wait_for_output): a run that prints more waits in a write, at a place the
-// test knows. Standard input is
-// an empty pipe, or with `stdin_on_terminal` a pseudo-terminal that is the
-// run's controlling terminal. The stop signals start at their defaults,
+// test knows. The stop signals start at their defaults,
 // whatever the test runner ignores.
 class LiveRun {
  public:
-  explicit LiveRun(const std::vector<std::string>& args, bool stdin_on_terminal = false);
+  explicit LiveRun(const std::vector<std::string>& args, const LiveOptions& options = {});
   ~LiveRun();
   LiveRun(const LiveRun&) = delete;
   LiveRun& operator=(const LiveRun&) = delete;

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "host/posix/posix.h"
+#include "tool/diagnostics.h"
 
 namespace host::posix {
 namespace {
@@ -29,6 +30,26 @@ TEST(ErrnoTable, EveryRowAsMappedAndNothingMissing) {
   for (const auto& [e, win32] : expected) {
     EXPECT_EQ(seen[e], 1) << "errno " << e << " needs exactly one row";
     EXPECT_EQ(win32_from_errno(e), win32) << "errno " << e;
+  }
+}
+
+// What a user reads for each errno the table knows: a true reason, never
+// a general one for a closed pipe or a FIFO without a reader.
+TEST(ErrnoTable, EachRowReadsAsWhatHappened) {
+  const std::map<int, std::string> said = {
+      {ENOENT, "no such file"},
+      {EACCES, "permission denied"},
+      {EIO, "input/output error"},
+      {EWOULDBLOCK, "in use by another program"},
+      {ENOSPC, "disk full or file too large"},
+      {EPIPE, "broken pipe: the reading end is closed"},
+      {ENXIO, "no such device or address"},
+      {ELOOP, "too many levels of symbolic links"},
+  };
+  for (const auto& [e, text] : said) {
+    const uint32_t win32 = win32_from_errno(e);
+    EXPECT_EQ(brevlith::reason({brevlith::error_code_for_host_error(win32), win32}), text)
+        << "errno " << e;
   }
 }
 

@@ -119,9 +119,10 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
       ++messages_read;
       print_text(".");
       message.erase_front(line_start);
-      if (stopping(run, "after message " + std::to_string(messages_read) + " of " +
-                            shown_name(path) +
-                            ": the messages after it and any later mailboxes were not processed")) {
+      if (stopping(run, [&] {
+            return "after message " + std::to_string(messages_read) + " of " + shown_name(path) +
+                   ": the messages after it and any later mailboxes were not processed";
+          })) {
         stopped = true;
         break;
       }
@@ -203,18 +204,17 @@ void report_not_found(Run& run, const std::string& pattern, const ErrorStatus& f
 }
 
 bool stopped_after(Run& run, const std::string& done) {
-  return stopping(
-      run, "after mailbox " + shown_name(done) + ": the mailboxes after it were not processed");
+  return stopping(run, [&] {
+    return "after mailbox " + shown_name(done) + ": the mailboxes after it were not processed";
+  });
 }
 
 }  // namespace
 
-bool stopping(Run& run, const std::string& where) {
+bool note_stop(Run& run, const std::string& where) {
   if (run.stop_signal) return true;
-  const int signal_number = host::stop_signal();
-  if (signal_number == 0) return false;
-  run.stop_signal = signal_number;
-  report(run.outcome, "stopped by signal " + std::to_string(signal_number) + " " + where +
+  run.stop_signal = host::stop_signal();
+  report(run.outcome, "stopped by signal " + std::to_string(run.stop_signal) + " " + where +
                           "; run again for them");
   return true;
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/host.h"
 #include "tool/run.h"
 
 namespace brevlith {
@@ -25,10 +26,17 @@ void walk_mailboxes(Run& run, const std::string& pattern);
 // it is a folder, hidden or not a regular file.
 void walk_exact_mailbox(Run& run, const std::string& name);
 
-// True once a stop signal has come. The first call that sees it reports
-// where the run stopped ("stopped by signal N " + where) and records it in
-// the run; the walk asks before each mailbox and after each message.
-bool stopping(Run& run, const std::string& where);
+// Records the stop signal in the run and, the first time, reports where the
+// run stopped ("stopped by signal N " + where). Returns true.
+bool note_stop(Run& run, const std::string& where);
+
+// True once a stop signal has come; `where()` is built only then, since the
+// walk asks after every message.
+template <class Where>
+bool stopping(Run& run, Where&& where) {
+  if (run.stop_signal == 0 && host::stop_signal() == 0) return false;
+  return note_stop(run, where());
+}
 
 // The name before its last ".": in.mbx gives in, .mbx gives "".
 std::string base_name_of(const std::string& mailbox_name);

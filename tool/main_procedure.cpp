@@ -64,8 +64,10 @@ int main_procedure() {
   prepare_search(run);
   if (!prepare_output_directory(run)) return 1;
   for (const std::string& pattern : run.patterns) {
-    if (stopping(run, "before " + shown_name(pattern) +
-                          ": it and the mailboxes after it were not processed"))
+    if (stopping(run, [&] {
+          return "before " + shown_name(pattern) +
+                 ": it and the mailboxes after it were not processed";
+        }))
       break;
     if (run.exact_names)
       walk_exact_mailbox(run, pattern);

@@ -203,12 +203,6 @@ void report_not_found(Run& run, const std::string& pattern, const ErrorStatus& f
              : "no mailbox matches " + shown_name(pattern));
 }
 
-bool stopped_after(Run& run, const std::string& done) {
-  return stopping(run, [&] {
-    return "after mailbox " + shown_name(done) + ": the mailboxes after it were not processed";
-  });
-}
-
 }  // namespace
 
 bool note_stop(Run& run, const std::string& where) {
@@ -234,7 +228,6 @@ void walk_exact_mailbox(Run& run, const std::string& name) {
   }
   const std::string folder = folder_of(name);
   split_mailbox(run, folder, name.substr(folder.size()));
-  stopped_after(run, name);
 }
 
 void walk_mailboxes(Run& run, const std::string& pattern) {
@@ -246,9 +239,14 @@ void walk_mailboxes(Run& run, const std::string& pattern) {
     return;
   }
   while (!mailbox_name.empty()) {
+    if (stopping(run, [&] {
+          return "before mailbox " + shown_name(folder + mailbox_name) +
+                 ": it and the mailboxes after it were not processed";
+        }))
+      return;
     split_mailbox(run, folder, mailbox_name);
+    if (run.stop_signal) return;
     const std::string done = folder + mailbox_name;
-    if (run.stop_signal || stopped_after(run, done)) return;
     scope.take();
     mailbox_name = dir_next();
     // A listing that breaks off must not pass for the last mailbox.

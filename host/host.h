@@ -30,14 +30,17 @@ inline constexpr uint32_t invalid_handle = 6;
 inline constexpr uint32_t not_enough_memory = 8;
 inline constexpr uint32_t no_more_files = 18;
 inline constexpr uint32_t write_protect = 19;
+inline constexpr uint32_t bad_unit = 20;
 inline constexpr uint32_t gen_failure = 31;
 inline constexpr uint32_t sharing_violation = 32;
 inline constexpr uint32_t handle_eof = 38;
 inline constexpr uint32_t invalid_parameter = 87;
+inline constexpr uint32_t broken_pipe = 109;
 inline constexpr uint32_t disk_full = 112;
 inline constexpr uint32_t invalid_name = 123;
 inline constexpr uint32_t busy = 170;  // here: the file is the run's own standard output
 inline constexpr uint32_t already_exists = 183;
+inline constexpr uint32_t no_data = 232;  // a pipe whose reader has closed it
 inline constexpr uint32_t filename_exced_range = 206;
 inline constexpr uint32_t bad_file_type = 222;  // here: not a disk file where one is written
 inline constexpr uint32_t stopped_on_symlink = 681;
@@ -57,6 +60,11 @@ bool start(int argc, char** argv);
 void finish();
 // Ends the process at once: no further output, no clean-up.
 [[noreturn]] void exit_process(int code);
+// The signal that asked the run to stop (SIGTERM, SIGHUP, SIGINT where not
+// ignored; on Windows the console's Ctrl+C, Ctrl+Break, close, log-off and
+// shut-down events as 2, 21, 1 and 15), 0 while none has. The request is
+// only noted: the tool stops itself at its next message boundary.
+int stop_signal();
 
 // The raw UTF-16 command line, program name included, where the host has one
 // (Windows). False where the host hands over split arguments instead.
@@ -149,6 +157,8 @@ bool set_end_of_file(Handle h);
 bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done);
 // Writes n bytes at the file pointer in one request and advances it.
 bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done);
+// The file's size as it is now (another program may have changed it).
+bool get_file_size_ex(Handle h, int64_t& size);
 bool close_handle(Handle h);
 // Which file a handle is open on: two handles with the same identity reach
 // the same file (GetFileInformationByHandle's volume and file index).

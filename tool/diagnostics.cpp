@@ -41,6 +41,11 @@ std::string reason(const ErrorStatus& status) {
       return "not enough memory";
     case host::win32::write_protect:
       return "read-only file system";
+    case host::win32::bad_unit:
+      return "no such device or address";
+    case host::win32::broken_pipe:
+    case host::win32::no_data:
+      return "broken pipe: the reading end is closed";
     case host::win32::gen_failure:
       return "input/output error";
     case host::win32::sharing_violation:

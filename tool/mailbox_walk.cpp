@@ -1,6 +1,7 @@
 #include "tool/mailbox_walk.h"
 
 #include "console/output.h"
+#include "console/process.h"
 #include "files/channels.h"
 #include "files/directories.h"
 #include "files/lines.h"
@@ -14,6 +15,26 @@ namespace {
 void print_line(std::string_view text) {
   print_text(text);
   print_line_end();
+}
+
+// On a terminal a control byte in a name would act on it (set its title,
+// clear it): each is shown as "?", as ls does. Redirected, the bytes stay.
+std::string screen_name(const std::string& name) {
+  if (!process_values().stdout_is_console) return name;
+  std::string shown = name;
+  for (char& c : shown)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  return shown;
+}
+
+// The mailbox's size now, -1 when the host cannot tell (`failed` then holds why).
+int64_t current_size(int32_t channel, ErrorStatus& failed) {
+  const Channel* open = find_channel(channel);
+  int64_t size = -1;
+  if (!open) return size;
+  const auto got = run_system_call([&] { return host::get_file_size_ex(open->handle, size); });
+  if (got.failed()) failed = {got.code, got.last_error}, size = -1;
+  return size;
 }
 
 // Hands one complete message to the writer: once per term of a term file,
@@ -37,7 +58,7 @@ void flush(Run& run, int32_t& message_number, const std::string& base_name,
 void split_mailbox(Run& run, const std::string& folder, const std::string& mailbox_name) {
   const std::string base_name = base_name_of(mailbox_name);
   int32_t message_number = 0;
-  print_line(concat(std::string("Processing: "), mailbox_name));
+  print_line(concat(std::string("Processing: "), screen_name(mailbox_name)));
   const std::string path = folder + mailbox_name;
   // Where the host allows a backslash in a name, the tool's paths still
   // read it as a folder separator: opening it would read another file.
@@ -49,13 +70,22 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
   }
 
   ErrorScope scope;
-  open_channel(path, mailbox_channel, Mode::input, 128);
+  open_channel(path, mailbox_channel, Mode::input, 128,
+               {.literal = true});  // a name found, not a pattern
   if (const ErrorStatus failed = scope.take(); failed.code) {
     report(run.outcome, "cannot open mailbox " + shown_name(path) + ": " + reason(failed));
     print_line(format_number(message_number, "0,"));
     return;
   }
+  // Another program that does not lock can cut or grow the mailbox while it
+  // is read; its size at open and at the end tells.
+  const Channel* opened = find_channel(mailbox_channel);
+  const bool sized = opened && opened->device_kind == DeviceKind::disk;
+  ErrorStatus size_failure;
+  const int64_t size_at_open = sized ? current_size(mailbox_channel, size_failure) : -1;
   TextBuffer message;
+  int32_t messages_read = 0;
+  bool stopped = false;
   bool read_failed = false;
   bool too_large = false;
   // Each read step is judged by its own status, so that a failing standard
@@ -85,8 +115,16 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
     while (first == LinesStop::marker && !too_large && !read_failed) {
       if (read(separator) != LinesStop::marker) break;
       flush(run, message_number, base_name, message.view().substr(0, line_start));
+      ++messages_read;
       print_text(".");
       message.erase_front(line_start);
+      if (stopping(run, [&] {
+            return "after message " + std::to_string(messages_read) + " of " + shown_name(path) +
+                   ": the messages after it and any later mailboxes were not processed";
+          })) {
+        stopped = true;
+        break;
+      }
     }
   } catch (const std::bad_alloc&) {
     too_large = true;
@@ -96,8 +134,22 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
                             shown_name(path) +
                             " is too large for memory; the rest of the mailbox is skipped");
     message.release();
-  } else if (message.size() > 0) {
-    flush(run, message_number, base_name, message.view());
+  } else if (!stopped) {
+    // The last message is kept even when the mailbox changed: the report
+    // says it may be cut off, and nothing read is thrown away.
+    if (sized && !read_failed) {
+      const int64_t size_now = size_failure.code ? -1 : current_size(mailbox_channel, size_failure);
+      if (size_failure.code)
+        report(run.outcome, "cannot tell whether mailbox " + shown_name(path) +
+                                " changed while it was read: " + reason(size_failure));
+      else if (size_now != size_at_open)
+        report(run.outcome, "mailbox " + shown_name(path) + " changed while it was read (" +
+                                std::to_string(size_at_open) + " bytes when opened, " +
+                                std::to_string(size_now) +
+                                " at the end): its last message may be cut off or messages "
+                                "missing; run again when no other program writes to it");
+    }
+    if (message.size() > 0) flush(run, message_number, base_name, message.view());
   }
   print_line(format_number(message_number, "0,"));
   close_channel(mailbox_channel);
@@ -139,22 +191,60 @@ bool prepare_output_directory(Run& run) {
   return true;
 }
 
+namespace {
+
+void report_not_found(Run& run, const std::string& pattern, const ErrorStatus& failed) {
+  print_line("FILE NOT FOUND");
+  report(run.outcome,
+         failed.code ? "cannot search for " + shown_name(pattern) + ": " + reason(failed)
+         : pattern.empty()
+             ? std::string("no mailbox named; usage: brevlith filename.ext [/s=searchterm]")
+             : "no mailbox matches " + shown_name(pattern));
+}
+
+}  // namespace
+
+bool note_stop(Run& run, const std::string& where) {
+  if (run.stop_signal) return true;
+  run.stop_signal = host::stop_signal();
+  report(run.outcome, "stopped by signal " + std::to_string(run.stop_signal) + " " + where +
+                          "; run again for them");
+  return true;
+}
+
+void walk_exact_mailbox(Run& run, const std::string& name) {
+  ErrorScope scope;
+  const auto got = run_system_call([&] { return host::get_file_attributes_w(to_wide(name)); });
+  const uint32_t attributes = got.result;
+  const uint32_t left_out =
+      host::file_attribute_hidden | host::file_attribute_system | host::file_attribute_directory;
+  if (attributes == host::invalid_file_attributes || (attributes & left_out)) {
+    const bool missing = attributes != host::invalid_file_attributes ||
+                         got.last_error == host::win32::file_not_found ||
+                         got.last_error == host::win32::path_not_found;
+    report_not_found(run, name, missing ? ErrorStatus{} : ErrorStatus{got.code, got.last_error});
+    return;
+  }
+  const std::string folder = folder_of(name);
+  split_mailbox(run, folder, name.substr(folder.size()));
+}
+
 void walk_mailboxes(Run& run, const std::string& pattern) {
   const std::string folder = folder_of(pattern);
   ErrorScope scope;
   std::string mailbox_name = dir_first(pattern, 0);
   if (mailbox_name.empty()) {
-    print_line("FILE NOT FOUND");
-    const ErrorStatus failed = scope.take();
-    report(run.outcome,
-           failed.code ? "cannot search for " + shown_name(pattern) + ": " + reason(failed)
-           : pattern.empty()
-               ? std::string("no mailbox named; usage: brevlith filename.ext [/s=searchterm]")
-               : "no mailbox matches " + shown_name(pattern));
+    report_not_found(run, pattern, scope.take());
     return;
   }
   while (!mailbox_name.empty()) {
+    if (stopping(run, [&] {
+          return "before mailbox " + shown_name(folder + mailbox_name) +
+                 ": it and the mailboxes after it were not processed";
+        }))
+      return;
     split_mailbox(run, folder, mailbox_name);
+    if (run.stop_signal) return;
     const std::string done = folder + mailbox_name;
     scope.take();
     mailbox_name = dir_next();

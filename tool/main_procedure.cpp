@@ -44,6 +44,7 @@ void read_command_line(Run& run) {
       trim_right_any(trim_left_any(parse_field(tail, Wide(u"/"), 1), quote_blank), quote_blank));
   run.search_term = to_text(trim_right(trim_left(parse_field(tail, Wide(u"/s="), 2))));
   run.patterns = mailbox_patterns(run.mailbox_pattern, leading_arguments(host::arguments()));
+  run.exact_names = run.patterns.size() > 1;  // only shell-expanded names come as several
 }
 
 std::vector<std::string> mailbox_patterns(const std::string& mailbox_pattern,
@@ -62,10 +63,21 @@ int main_procedure() {
   if (!load_terms(run)) return 1;
   prepare_search(run);
   if (!prepare_output_directory(run)) return 1;
-  for (const std::string& pattern : run.patterns) walk_mailboxes(run, pattern);
+  for (const std::string& pattern : run.patterns) {
+    if (stopping(run, [&] {
+          return "before " + shown_name(pattern) +
+                 ": it and the mailboxes after it were not processed";
+        }))
+      break;
+    if (run.exact_names)
+      walk_exact_mailbox(run, pattern);
+    else
+      walk_mailboxes(run, pattern);
+  }
   report_unshown_failures(run.outcome);
   if (const ErrorStatus failed = first_stdout_failure(); failed.code)
     report(run.outcome, "cannot write to standard output: " + reason(failed));
+  if (run.stop_signal) return 128 + run.stop_signal;
   return run.outcome.failed ? 1 : 0;
 }
 

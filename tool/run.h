@@ -22,10 +22,14 @@ struct Run {
   int32_t term_count = 0;
   // The walks to make: the pattern, or each name the shell expanded.
   std::vector<std::string> patterns;
+  // The patterns are names the shell expanded: each is opened as it is.
+  bool exact_names = false;
   // The terms that select messages (terms, or search_term alone), searched
   // in one pass over each message.
   std::unique_ptr<TermSearch> searcher;
   Outcome outcome;
+  // The signal the run stopped for, 0 while it goes on.
+  int stop_signal = 0;
 };
 
 }  // namespace brevlith

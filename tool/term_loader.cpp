@@ -31,7 +31,7 @@ bool load_terms(Run& run) {
     return true;
   }
   // Parallel runs given the same term file each hold it while they load it.
-  open_channel(run.search_term, term_channel, Mode::input, 128, LockWait::bounded);
+  open_channel(run.search_term, term_channel, Mode::input, 128, {.wait = LockWait::bounded});
   const ErrorStatus opened = scope.take();
   // A wildcard term that happens to match a file is searched for as text.
   if (opened.code != 0 && opened.code != wildcard_name) {

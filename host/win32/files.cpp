@@ -172,6 +172,13 @@ bool set_file_disposition_delete(Handle h) {
   return SetFileInformationByHandle(native(h), FileDispositionInfo, &info, sizeof info) != 0;
 }
 
+bool get_file_size_ex(Handle h, int64_t& size) {
+  LARGE_INTEGER got;
+  if (!GetFileSizeEx(native(h), &got)) return false;
+  size = got.QuadPart;
+  return true;
+}
+
 bool close_handle(Handle h) {
   {
     std::lock_guard lock(read_ahead_lock);

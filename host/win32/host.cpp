@@ -19,6 +19,24 @@ static_assert(sizeof(ThreadBlock) == 128);
 
 DWORD tls_slot = TLS_OUT_OF_INDEXES;
 
+volatile LONG stop_signal_number = 0;
+volatile LONG run_finished = 0;
+
+// Notes the request, as a POSIX signal handler does; the run stops itself
+// at its next message boundary. After a close, log-off or shut-down event
+// the process ends when the handler returns, so it waits a little for the
+// run to finish.
+BOOL WINAPI note_console_event(DWORD event) {
+  const LONG signal_number = event == CTRL_C_EVENT       ? 2
+                             : event == CTRL_BREAK_EVENT ? 21
+                             : event == CTRL_CLOSE_EVENT ? 1
+                                                         : 15;
+  InterlockedCompareExchange(&stop_signal_number, signal_number, 0);
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+    for (int waited = 0; waited < 4500 && !run_finished; waited += 50) Sleep(50);
+  return TRUE;
+}
+
 // The floating-point controls, x87 and SSE (precision, rounding, exception
 // masks; MXCSR with its flags). Saved by gate_enter for gate_leave; the gate
 // lock makes one copy enough. The instructions are used directly: the C
@@ -166,10 +184,12 @@ bool start(int, char**) {
   }
   static_cast<ThreadBlock*>(block)->code_page = CP_ACP;
   set_floating_point_state();
+  SetConsoleCtrlHandler(note_console_event, TRUE);
   return true;
 }
 
 void finish() {
+  InterlockedExchange(&run_finished, 1);
   if (tls_slot == TLS_OUT_OF_INDEXES) return;
   void* block = TlsGetValue(tls_slot);
   TlsSetValue(tls_slot, nullptr);
@@ -180,6 +200,8 @@ void finish() {
 }
 
 void exit_process(int code) { ExitProcess(static_cast<UINT>(code)); }
+
+int stop_signal() { return static_cast<int>(stop_signal_number); }
 
 bool command_line(Wide& line) {
   const wchar_t* raw = GetCommandLineW();

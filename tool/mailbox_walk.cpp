@@ -90,6 +90,8 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
       print_text(".");
       message.erase_front(line_start);
     }
+    // The last message too: searching or writing it may run out of memory.
+    if (!too_large && message.size() > 0) flush(run, message_number, base_name, message.view());
   } catch (const std::bad_alloc&) {
     too_large = true;
   }
@@ -98,8 +100,6 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
                             shown_name(path) +
                             " is too large for memory; the rest of the mailbox is skipped");
     message.release();
-  } else if (message.size() > 0) {
-    flush(run, message_number, base_name, message.view());
   }
   print_line(format_number(message_number, "0,"));
   close_channel(mailbox_channel);

@@ -26,8 +26,11 @@ namespace {
 class Names {
  public:
   const char* add(std::string_view name) {
-    if (blocks_.empty() || block_size - used_ < name.size() + 1) {
-      blocks_.push_back(std::make_unique<char[]>(std::max(block_size, name.size() + 1)));
+    if (blocks_.empty() || size_ - used_ < name.size() + 1) {
+      // Small at first, so that looking up one mailbox costs no megabyte.
+      size_ = std::max(std::min(size_ * 2, max_block), name.size() + 1);
+      std::unique_ptr<char[]> block(new char[size_]);
+      blocks_.push_back(std::move(block));
       used_ = 0;
     }
     char* at = blocks_.back().get() + used_;
@@ -38,9 +41,9 @@ class Names {
   }
 
  private:
-  static constexpr size_t block_size = size_t{1} << 20;
+  static constexpr size_t max_block = size_t{1} << 20;
   std::vector<std::unique_ptr<char[]>> blocks_;
-  size_t used_ = 0;
+  size_t size_ = 2048, used_ = 0;
 };
 
 struct Search : Object {

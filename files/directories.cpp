@@ -1,5 +1,7 @@
 #include "files/directories.h"
 
+#include <new>
+
 #include "console/error_status.h"
 #include "host/host.h"
 #include "text/strings.h"
@@ -31,12 +33,12 @@ bool qualifies(const host::FindData& entry, uint32_t mask) {
   return entry.name != u"." && entry.name != u"..";
 }
 
-std::string name_of(const host::FindData& entry) {
-  try {
-    return to_text(entry.name);
-  } catch (const std::bad_alloc&) {
-    return {};  // the search stays pending
-  }
+// Memory running out inside a search must not pass for its end: the caller
+// gets "" with code 7 and the search is closed.
+void out_of_memory() {
+  state.close();
+  state.mask = 0;
+  raise_error(7, host::win32::not_enough_memory);
 }
 
 // "Nothing (more) matches" is an answer; any other failure means entries
@@ -56,7 +58,7 @@ std::string next_qualifying(host::FindData& entry) {
       state.mask = 0;
       return {};
     }
-    if (qualifies(entry, state.mask)) return name_of(entry);
+    if (qualifies(entry, state.mask)) return to_text(entry.name);
   }
 }
 
@@ -79,7 +81,7 @@ uint32_t normalise_mask(uint32_t mask) {
   return mask;
 }
 
-std::string dir_first(const std::string& pattern, uint32_t mask) {
+std::string dir_first(const std::string& pattern, uint32_t mask) try {
   std::u16string wide = to_wide(pattern);
   if (wide.empty()) return dir_next();
   state.close();
@@ -100,14 +102,20 @@ std::string dir_first(const std::string& pattern, uint32_t mask) {
     return {};
   }
   state.search = first.result;
-  if (qualifies(entry, state.mask)) return name_of(entry);
+  if (qualifies(entry, state.mask)) return to_text(entry.name);
   return next_qualifying(entry);
+} catch (const std::bad_alloc&) {
+  out_of_memory();
+  return {};
 }
 
-std::string dir_next() {
+std::string dir_next() try {
   if (state.search == host::invalid_handle || (state.mask & ATTR_VOLUME_LABEL)) return {};
   host::FindData entry;
   return next_qualifying(entry);
+} catch (const std::bad_alloc&) {
+  out_of_memory();
+  return {};
 }
 
 void make_dir(const std::string& name) {

@@ -1,8 +1,9 @@
 // Directory enumeration, one name per call, and directory creation. A single
 // name is tested by enumerating it as a pattern: "" means no entry of that
 // name qualifies. The enumeration raises an error only when the host fails
-// for another reason than nothing (more) matching, so that a caller can tell
-// a folder that could not be read from one that holds nothing more.
+// for another reason than nothing (more) matching, or memory runs out (7,
+// the search closed), so that a caller can tell a folder that could not be
+// read from one that holds nothing more.
 #pragma once
 
 #include <cstdint>

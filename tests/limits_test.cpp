@@ -20,7 +20,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -784,6 +786,72 @@ TEST(LargeOffsets, SeparatorsBeyondFourGibAreSplitAndSearched) {
   EXPECT_EQ(r.out, banner + created + "Processing: " + shown + "\r\n" +
                        std::string(separators + 1, '.') + "X.X2\r\n");
   EXPECT_EQ(read_file("brevlithoutput/needle.mbx"), "\r\n" + a + "\r\n" + b);
+}
+
+// The tool starts in about 8 MiB of address space; each case below gives it
+// a limit well above that and a structure that needs well beyond the limit.
+constexpr rlim_t mib = rlim_t{1} << 20;
+
+// Text of `n` random characters from a fixed seed, each call different.
+std::string random_text(std::mt19937& rng, size_t n) {
+  static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string text(n, ' ');
+  for (char& c : text) c = alphabet[rng() % 36];
+  return text;
+}
+
+TEST(MemoryLimit, ATermFileTooLargeToSearchStopsTheRunBeforeAnyOutput) {
+  if (sanitized) GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
+  BREVLITH_LINUX_ONLY("an address-space limit from setrlimit leaves Wine no room to start");
+  ScopedTempDir dir;
+  // 3 MB of terms load in 6 MiB, but their automaton needs over 30 MiB.
+  std::mt19937 rng(11);
+  std::string terms;
+  for (int i = 0; i < 50000; ++i) terms += random_text(rng, 60) + "\r\n";
+  write_file("terms.txt", terms);
+  write_file("in.mbx", mailbox({message(1, 40, terms.substr(0, 60))}));
+  RunOptions options;
+  options.in_child = [] { set_limit(RLIMIT_AS, 24 * mib); };
+  const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"}, options);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, banner);
+  EXPECT_EQ(r.err,
+            "brevlith: the term file terms.txt is too large for memory; split it into smaller "
+            "term files\n");
+  EXPECT_FALSE(exists("brevlithoutput"));
+}
+
+TEST(MemoryLimit, AListingTooLargeForMemoryIsReportedNotTakenForItsEnd) {
+  if (sanitized) GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
+  BREVLITH_LINUX_ONLY("an address-space limit from setrlimit leaves Wine no room to start");
+  ScopedTempDir dir;
+  // On tmpfs where there is one: a disk takes many seconds for these files.
+  std::string boxes =
+      (exists("/dev/shm") ? std::string("/dev/shm") : dir.path()) + "/brevlith-names-XXXXXX";
+  ASSERT_NE(::mkdtemp(boxes.data()), nullptr);
+  struct Removed {
+    std::string path;
+    ~Removed() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  } removed{boxes};
+  write_file(boxes + "/0.mbx", mailbox({message(1)}));
+  // 15 MB of names, 60,000 of 250 bytes, against 16 MiB in all.
+  std::mt19937 rng(12);
+  for (int i = 0; i < 60000; ++i) {
+    const std::string name = boxes + "/" + std::to_string(i) + random_text(rng, 240) + ".mbx";
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0) << name;
+    ::close(fd);
+  }
+  RunOptions options;
+  options.in_child = [] { set_limit(RLIMIT_AS, 16 * mib); };
+  const RunResult r = run_brevlith({boxes + "/*.mbx"}, options);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, banner + created + "FILE NOT FOUND\r\n");
+  EXPECT_EQ(r.err, "brevlith: cannot search for " + boxes + "/*.mbx: not enough memory\n");
+  EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -126,6 +126,26 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
         break;
       }
     }
+    if (!too_large && !stopped) {
+      // The last message is kept even when the mailbox changed: the report
+      // says it may be cut off, and nothing read is thrown away.
+      if (sized && !read_failed) {
+        const int64_t size_now =
+            size_failure.code ? -1 : current_size(mailbox_channel, size_failure);
+        if (size_failure.code)
+          report(run.outcome, "cannot tell whether mailbox " + shown_name(path) +
+                                  " changed while it was read: " + reason(size_failure));
+        else if (size_now != size_at_open)
+          report(run.outcome, "mailbox " + shown_name(path) + " changed while it was read (" +
+                                  std::to_string(size_at_open) + " bytes when opened, " +
+                                  std::to_string(size_now) +
+                                  " at the end): its last message may be cut off or messages "
+                                  "missing; run again when no other program writes to it");
+      }
+      // Inside the guard: searching or writing the last message may run out
+      // of memory too.
+      if (message.size() > 0) flush(run, message_number, base_name, message.view());
+    }
   } catch (const std::bad_alloc&) {
     too_large = true;
   }
@@ -134,22 +154,6 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
                             shown_name(path) +
                             " is too large for memory; the rest of the mailbox is skipped");
     message.release();
-  } else if (!stopped) {
-    // The last message is kept even when the mailbox changed: the report
-    // says it may be cut off, and nothing read is thrown away.
-    if (sized && !read_failed) {
-      const int64_t size_now = size_failure.code ? -1 : current_size(mailbox_channel, size_failure);
-      if (size_failure.code)
-        report(run.outcome, "cannot tell whether mailbox " + shown_name(path) +
-                                " changed while it was read: " + reason(size_failure));
-      else if (size_now != size_at_open)
-        report(run.outcome, "mailbox " + shown_name(path) + " changed while it was read (" +
-                                std::to_string(size_at_open) + " bytes when opened, " +
-                                std::to_string(size_now) +
-                                " at the end): its last message may be cut off or messages "
-                                "missing; run again when no other program writes to it");
-    }
-    if (message.size() > 0) flush(run, message_number, base_name, message.view());
   }
   print_line(format_number(message_number, "0,"));
   close_channel(mailbox_channel);

@@ -1,5 +1,7 @@
 #include "tool/main_procedure.h"
 
+#include <new>
+
 #include "console/command_tail.h"
 #include "console/output.h"
 #include "text/strings.h"
@@ -15,12 +17,24 @@ void print_line(std::string_view text) {
 }
 
 // The searcher is built once for the whole run: for the term list, or for
-// the single term; none in normal mode.
-void prepare_search(Run& run) {
-  if (run.term_count > 0)
-    run.searcher = std::make_unique<TermSearch>(run.terms);
-  else if (!run.search_term.empty())
-    run.searcher = std::make_unique<TermSearch>(std::vector<std::string>{run.search_term});
+// the single term; none in normal mode. False (reported) when it does not
+// fit in memory: the run stops before any output is opened.
+bool prepare_search(Run& run) {
+  try {
+    if (run.term_count > 0)
+      run.searcher = std::make_unique<TermSearch>(run.terms);
+    else if (!run.search_term.empty())
+      run.searcher = std::make_unique<TermSearch>(std::vector<std::string>{run.search_term});
+  } catch (const std::bad_alloc&) {
+    run.searcher.reset();
+    run.terms = {};
+    report(run.outcome, run.term_count > 0
+                            ? "the term file " + shown_name(run.search_term) +
+                                  " is too large for memory; split it into smaller term files"
+                            : std::string("the search term is too large for memory"));
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -58,21 +72,31 @@ std::vector<std::string> mailbox_patterns(const std::string& mailbox_pattern,
 int main_procedure() {
   ErrorScope scope;
   Run run;
-  print_banner();
-  read_command_line(run);
-  if (!load_terms(run)) return 1;
-  prepare_search(run);
-  if (!prepare_output_directory(run)) return 1;
-  for (const std::string& pattern : run.patterns) {
-    if (stopping(run, [&] {
-          return "before " + shown_name(pattern) +
-                 ": it and the mailboxes after it were not processed";
-        }))
-      break;
-    if (run.exact_names)
-      walk_exact_mailbox(run, pattern);
-    else
-      walk_mailboxes(run, pattern);
+  // Each place that can need much memory reports running out itself; this
+  // is the last guard for the small allocations in between, so that no
+  // bad_alloc ends the process without a word.
+  try {
+    print_banner();
+    read_command_line(run);
+    if (!load_terms(run)) return 1;
+    if (!prepare_search(run)) return 1;
+    if (!prepare_output_directory(run)) return 1;
+    for (const std::string& pattern : run.patterns) {
+      if (stopping(run, [&] {
+            return "before " + shown_name(pattern) +
+                   ": it and the mailboxes after it were not processed";
+          }))
+        break;
+      if (run.exact_names)
+        walk_exact_mailbox(run, pattern);
+      else
+        walk_mailboxes(run, pattern);
+    }
+  } catch (const std::bad_alloc&) {
+    run.searcher.reset();
+    run.terms = {};
+    report(run.outcome, "not enough memory; the run stopped here");
+    return 1;
   }
   report_unshown_failures(run.outcome);
   if (const ErrorStatus failed = first_stdout_failure(); failed.code)

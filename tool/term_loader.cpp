@@ -64,15 +64,23 @@ bool load_terms(Run& run) {
   } catch (const std::bad_alloc&) {
     close_channel(term_channel);
     run.terms = {};
-    report(run.outcome,
-           "the term file " + shown_name(run.search_term) + " is too large for memory");
+    report(run.outcome, "the term file " + shown_name(run.search_term) +
+                            " is too large for memory; split it into smaller term files");
     return false;
   }
   run.term_count = static_cast<int32_t>(run.terms.size());
   close_channel(term_channel);
-  screen_write_text(
-      concat(concat(std::string("Searching for a total of "), number_text(run.term_count)),
-             std::string(" terms.")));
+  try {
+    screen_write_text(
+        concat(concat(std::string("Searching for a total of "), number_text(run.term_count)),
+               std::string(" terms.")));
+  } catch (const std::bad_alloc&) {
+    // Memory is short before the search is even built: stop, naming the file.
+    run.terms = {};
+    report(run.outcome, "the term file " + shown_name(run.search_term) +
+                            " is too large for memory; split it into smaller term files");
+    return false;
+  }
   screen_line_end();
   return true;
 }

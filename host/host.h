@@ -82,8 +82,10 @@ void gate_leave(uint32_t saved);
 Text native_name(std::string_view name);
 #ifdef _WIN32
 inline constexpr std::string_view diagnostic_line_end = "\r\n";
+inline constexpr bool names_fold_case = true;  // In.mbx and in.mbx are one file
 #else
 inline constexpr std::string_view diagnostic_line_end = "\n";
+inline constexpr bool names_fold_case = false;
 #endif
 
 // ---- Standard handles and console ----------------------------------------

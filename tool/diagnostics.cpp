@@ -5,12 +5,26 @@
 
 namespace brevlith {
 
-void report(Outcome& outcome, std::string_view line) {
-  outcome.failed = true;
-  std::string text = "brevlith: ";
+namespace {
+
+void print_diagnostic(std::string_view prefix, std::string_view line) {
+  std::string text(prefix);
   text.append(line).append(host::diagnostic_line_end);
   ErrorScope scope;  // a failing standard error changes nothing else
   error_print_text(text);
+}
+
+}  // namespace
+
+void report(Outcome& outcome, std::string_view line) {
+  outcome.failed = true;
+  print_diagnostic("brevlith: ", line);
+}
+
+void warn(Outcome& outcome, std::string_view kind, std::string_view file, std::string_view line) {
+  std::string key(kind);
+  key.append(1, '\0').append(file);
+  if (outcome.warned.insert(std::move(key)).second) print_diagnostic("brevlith: warning: ", line);
 }
 
 void report_output_failure(Outcome& outcome, const std::string& name, const ErrorStatus& status) {

@@ -7,6 +7,7 @@
 #include "files/lines.h"
 #include "text/numbers.h"
 #include "text/strings.h"
+#include "tool/input_warnings.h"
 #include "tool/message_writer.h"
 
 namespace brevlith {
@@ -35,6 +36,35 @@ int64_t current_size(int32_t channel, ErrorStatus& failed) {
   const auto got = run_system_call([&] { return host::get_file_size_ex(open->handle, size); });
   if (got.failed()) failed = {got.code, got.last_error}, size = -1;
   return size;
+}
+
+// A mailbox read to its end by the rules, but whose end probably is not
+// what the user expects: a Ctrl-Z with more after it, or no CR at all.
+void warn_about_the_end(Run& run, const std::string& path, int32_t messages_read,
+                        std::string_view last_message, int64_t size) {
+  const Channel* c = find_channel(mailbox_channel);
+  if (!c) return;
+  const uint64_t stop = c->file_position + c->buffer_index;
+  warn_if_ctrl_z_inside(run.outcome, path, stop, size, messages_read + 1);
+  if (messages_read == 0 && last_message.size() >= 2)
+    warn_if_lone_line_feeds(run.outcome, path, false,
+                            last_message.substr(0, last_message.size() - 2), stop);
+}
+
+// Numbered message files are named after the mailbox's base name alone: a
+// second mailbox of that name in one run writes over the first's files.
+void check_base_name(Run& run, const std::string& base_name, const std::string& path) {
+  if (!run.numbered_files) return;
+  std::string key = base_name;
+  if constexpr (host::names_fold_case)
+    for (char& ch : key)
+      if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  const auto [earlier, first] = run.numbered_bases.try_emplace(key, path);
+  if (first || earlier->second == path) return;
+  report(run.outcome, "the message files of " + shown_name(path) + " (" + shown_name(base_name) +
+                          "-0001.txt and on) replace those of " + shown_name(earlier->second) +
+                          ", which has the same base name; rename one of them, or split them in "
+                          "separate runs from separate folders");
 }
 
 // Hands one complete message to the writer: once per term of a term file,
@@ -77,6 +107,7 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
     print_line(format_number(message_number, "0,"));
     return;
   }
+  check_base_name(run, base_name, path);
   // Another program that does not lock can cut or grow the mailbox while it
   // is read; its size at open and at the end tells.
   const Channel* opened = find_channel(mailbox_channel);
@@ -111,9 +142,11 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
     // what was read up to it is kept, and nothing after it is taken for the
     // rest of a line; an unreadable mailbox gives no message at all.
     const LinesStop first = read("");
+    LinesStop last = first;
     if (first == LinesStop::end_of_file && !read_failed && !too_large) message.append("\r\n");
     while (first == LinesStop::marker && !too_large && !read_failed) {
-      if (read(separator) != LinesStop::marker) break;
+      last = read(separator);
+      if (last != LinesStop::marker) break;
       flush(run, message_number, base_name, message.view().substr(0, line_start));
       ++messages_read;
       print_text(".");
@@ -145,6 +178,8 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
       // Inside the guard: searching or writing the last message may run out
       // of memory too.
       if (message.size() > 0) flush(run, message_number, base_name, message.view());
+      if (last == LinesStop::end_of_file && !read_failed && sized)
+        warn_about_the_end(run, path, messages_read, message.view(), size_at_open);
     }
   } catch (const std::bad_alloc&) {
     too_large = true;

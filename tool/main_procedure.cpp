@@ -1,10 +1,13 @@
 #include "tool/main_procedure.h"
 
+#include <algorithm>
 #include <new>
 
 #include "console/command_tail.h"
 #include "console/output.h"
+#include "files/directories.h"
 #include "text/strings.h"
+#include "tool/input_warnings.h"
 #include "tool/mailbox_walk.h"
 #include "tool/term_loader.h"
 
@@ -57,16 +60,35 @@ void read_command_line(Run& run) {
   run.mailbox_pattern = to_text(
       trim_right_any(trim_left_any(parse_field(tail, Wide(u"/"), 1), quote_blank), quote_blank));
   run.search_term = to_text(trim_right(trim_left(parse_field(tail, Wide(u"/s="), 2))));
-  run.patterns = mailbox_patterns(run.mailbox_pattern, leading_arguments(host::arguments()));
-  run.exact_names = run.patterns.size() > 1;  // only shell-expanded names come as several
+  warn_about_option_words(run.outcome, tail);
+  std::vector<std::string> leading = leading_arguments(host::arguments());
+  // -h or --help names no file: it is no part of the mailbox's name either.
+  if (std::erase_if(leading,
+                    [&](const std::string& w) { return is_stray_dash_word(run.outcome, w); })) {
+    std::string joined;
+    for (const std::string& word : leading) joined.append(joined.empty() ? "" : " ").append(word);
+    run.mailbox_pattern =
+        to_text(trim_right_any(trim_left_any(to_wide(joined), quote_blank), quote_blank));
+  }
+  run.walks = mailbox_walks(run.mailbox_pattern, leading);
 }
 
-std::vector<std::string> mailbox_patterns(const std::string& mailbox_pattern,
-                                          const std::vector<std::string>& leading) {
-  bool all_exist = leading.size() >= 2;
-  for (size_t i = 0; all_exist && i < leading.size(); ++i)
-    all_exist = host::get_file_attributes_w(to_wide(leading[i])) != host::invalid_file_attributes;
-  return all_exist ? leading : std::vector<std::string>{mailbox_pattern};
+std::vector<Walk> mailbox_walks(const std::string& mailbox_pattern,
+                                const std::vector<std::string>& leading) {
+  if (leading.size() < 2) return {{mailbox_pattern, false}};
+  ErrorScope scope;  // looking is no failure: the walks report what they miss
+  std::vector<Walk> walks;
+  bool all_exist = true;
+  for (const std::string& word : leading) {
+    const bool exists = host::get_file_attributes_w(to_wide(word)) != host::invalid_file_attributes;
+    all_exist = all_exist && exists;
+    walks.push_back({word, exists});
+  }
+  if (all_exist) return walks;
+  const bool joined_names_one = !dir_first(mailbox_pattern, 0).empty();
+  scope.take();
+  if (joined_names_one) return {{mailbox_pattern, false}};
+  return walks;
 }
 
 int main_procedure() {
@@ -80,17 +102,19 @@ int main_procedure() {
     read_command_line(run);
     if (!load_terms(run)) return 1;
     if (!prepare_search(run)) return 1;
+    run.numbered_files = !run.searcher || std::find(run.terms.begin(), run.terms.end(),
+                                                    std::string()) != run.terms.end();
     if (!prepare_output_directory(run)) return 1;
-    for (const std::string& pattern : run.patterns) {
+    for (const Walk& walk : run.walks) {
       if (stopping(run, [&] {
-            return "before " + shown_name(pattern) +
+            return "before " + shown_name(walk.pattern) +
                    ": it and the mailboxes after it were not processed";
           }))
         break;
-      if (run.exact_names)
-        walk_exact_mailbox(run, pattern);
+      if (walk.exact)
+        walk_exact_mailbox(run, walk.pattern);
       else
-        walk_mailboxes(run, pattern);
+        walk_mailboxes(run, walk.pattern);
     }
   } catch (const std::bad_alloc&) {
     run.searcher.reset();

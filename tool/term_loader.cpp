@@ -6,6 +6,7 @@
 #include "files/lines.h"
 #include "text/numbers.h"
 #include "text/strings.h"
+#include "tool/input_warnings.h"
 
 namespace brevlith {
 namespace {
@@ -28,6 +29,8 @@ bool load_terms(Run& run) {
              "cannot open term file " + shown_name(run.search_term) + ": " + reason(failed));
       return false;
     }
+    if (!failed.code && !run.search_term.empty())
+      warn_if_term_looks_like_a_file(run.outcome, run.search_term);
     return true;
   }
   // Parallel runs given the same term file each hold it while they load it.
@@ -69,6 +72,9 @@ bool load_terms(Run& run) {
     return false;
   }
   run.term_count = static_cast<int32_t>(run.terms.size());
+  if (const Channel* c = find_channel(term_channel); c && run.term_count == 1)
+    warn_if_lone_line_feeds(run.outcome, run.search_term, true, run.terms[0],
+                            c->file_position + c->buffer_index);
   close_channel(term_channel);
   try {
     screen_write_text(

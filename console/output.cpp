@@ -7,6 +7,7 @@ namespace brevlith {
 namespace {
 
 ErrorStatus stdout_failure;
+ErrorStatus stderr_failure;
 
 // Returns the failure raised, code 0 for none.
 ErrorStatus write_all(host::Handle handle, std::string_view text) {
@@ -33,7 +34,11 @@ void print_text(std::string_view text) {
   if (failure.code && stdout_failure.code == 0) stdout_failure = failure;
 }
 void print_line_end() { print_text("\r\n"); }
-void error_print_text(std::string_view text) { write_all(process_values().stderr_handle, text); }
+void error_print_text(std::string_view text) {
+  const ErrorStatus failure = write_all(process_values().stderr_handle, text);
+  if (failure.code && stderr_failure.code == 0) stderr_failure = failure;
+}
+ErrorStatus first_stderr_failure() { return stderr_failure; }
 void error_print_line_end() { error_print_text("\r\n"); }
 
 }  // namespace brevlith

@@ -2,6 +2,7 @@
 
 #include "console/command_tail.h"
 #include "console/output.h"
+#include "host/host.h"
 #include "text/strings.h"
 #include "tool/mailbox_walk.h"
 #include "tool/term_loader.h"
@@ -40,9 +41,21 @@ void print_banner() {
 void read_command_line(Run& run) {
   const Wide tail = command_tail(0);
   const Wide quote_blank = u"\" ";
+  bool pattern_replaced = false, term_replaced = false;
   run.mailbox_pattern = to_text(
-      trim_right_any(trim_left_any(parse_field(tail, Wide(u"/"), 1), quote_blank), quote_blank));
-  run.search_term = to_text(trim_right(trim_left(parse_field(tail, Wide(u"/s="), 2))));
+      trim_right_any(trim_left_any(parse_field(tail, Wide(u"/"), 1), quote_blank), quote_blank),
+      &pattern_replaced);
+  run.search_term =
+      to_text(trim_right(trim_left(parse_field(tail, Wide(u"/s="), 2))), &term_replaced);
+  // The "?" put in for such a character is a wildcard: it would widen the
+  // match, or a term every message holds.
+  const std::string code_page =
+      ": it cannot be written in the ANSI code page " + std::to_string(host::ansi_code_page());
+  if (pattern_replaced)
+    report(run.outcome,
+           "cannot use the mailbox pattern " + shown_name(run.mailbox_pattern) + code_page);
+  if (term_replaced)
+    report(run.outcome, "cannot search for the term " + shown_name(run.search_term) + code_page);
   run.patterns = mailbox_patterns(run.mailbox_pattern, leading_arguments(host::arguments()));
 }
 
@@ -54,19 +67,33 @@ std::vector<std::string> mailbox_patterns(const std::string& mailbox_pattern,
   return all_exist ? leading : std::vector<std::string>{mailbox_pattern};
 }
 
-int main_procedure() {
-  ErrorScope scope;
-  Run run;
+namespace {
+
+bool run_steps(Run& run) {
   print_banner();
   read_command_line(run);
-  if (!load_terms(run)) return 1;
+  if (run.outcome.failed) return false;
+  if (!load_terms(run)) return false;
   prepare_search(run);
-  if (!prepare_output_directory(run)) return 1;
+  if (!prepare_output_directory(run)) return false;
   for (const std::string& pattern : run.patterns) walk_mailboxes(run, pattern);
   report_unshown_failures(run.outcome);
   if (const ErrorStatus failed = first_stdout_failure(); failed.code)
     report(run.outcome, "cannot write to standard output: " + reason(failed));
-  return run.outcome.failed ? 1 : 0;
+  return !run.outcome.failed;
+}
+
+}  // namespace
+
+int main_procedure() {
+  ErrorScope scope;
+  Run run;
+  const bool passed = run_steps(run);
+  // Exit code 1 alone would not say why: standard output's last line does.
+  if (const ErrorStatus failed = first_stderr_failure(); failed.code)
+    print_line("brevlith: cannot write to standard error: " + reason(failed) +
+               "; this run's diagnostics are lost");
+  return passed ? 0 : 1;
 }
 
 }  // namespace brevlith

@@ -407,6 +407,20 @@ TEST(Win32CommandLine, NamesReachTheFilesTheyName) {
       DeleteFileA(("brevlithoutput\\" + made).c_str());
     RemoveDirectoryA("brevlithoutput");
   }
+  // A listed name with such a character would open "??.mbx", a wildcard.
+  if (GetACP() == CP_UTF8) return;
+  const HANDLE h =
+      CreateFileW(L"\u65e5\u672c.mbx", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD put;
+  WriteFile(h, box.data(), static_cast<DWORD>(box.size()), &put, nullptr);
+  CloseHandle(h);
+  const RunResult r = testing::run_command_line(testing::brevlith_binary(), u"brevlith *.mbx", {});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, banner + created + "Processing: ab.mbx\r\n1\r\n");
+  EXPECT_EQ(r.err, "brevlith: skipped ??.mbx: its name cannot be written in the ANSI code page " +
+                       page + "; rename it to read it\r\n");
+  EXPECT_EQ(testing::list_dir("brevlithoutput"), std::vector<std::string>{"ab-0001.txt"});
 }
 
 // "D:a.mbx" is a.mbx in drive D's current folder, not in this one.

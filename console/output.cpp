@@ -7,6 +7,7 @@ namespace brevlith {
 namespace {
 
 ErrorStatus stdout_failure;
+ErrorStatus stderr_failure;
 
 bool reader_gone = false;
 
@@ -43,8 +44,11 @@ void print_text(std::string_view text) {
 void print_line_end() { print_text("\r\n"); }
 void error_print_text(std::string_view text) {
   const ErrorStatus failure = write_all(process_values().stderr_handle, text);
-  if (failure.code) raise_error(failure.code, failure.host_error);
+  if (failure.code == 0) return;
+  raise_error(failure.code, failure.host_error);
+  if (stderr_failure.code == 0) stderr_failure = failure;
 }
+ErrorStatus first_stderr_failure() { return stderr_failure; }
 void error_print_line_end() { error_print_text("\r\n"); }
 
 }  // namespace brevlith

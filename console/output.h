@@ -19,8 +19,9 @@ void print_line_end();
 // that the tool can say once that its report was incomplete.
 ErrorStatus first_stdout_failure();
 
-// The same two for standard error.
+// The same for standard error.
 void error_print_text(std::string_view text);
 void error_print_line_end();
+ErrorStatus first_stderr_failure();
 
 }  // namespace brevlith

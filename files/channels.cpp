@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "console/error_status.h"
+#include "host/wildcard.h"
 #include "text/strings.h"
 
 namespace brevlith {
@@ -43,11 +44,7 @@ constexpr size_t standard_block = 128 + 16;
 
 std::unique_ptr<Channel>& slot(int32_t number) { return table[static_cast<size_t>(number)]; }
 
-bool has_wildcard(const std::u16string& name) {
-  for (const char16_t unit : name)
-    if (unit == u'*' || unit == u'?') return true;
-  return false;
-}
+bool has_wildcard(const std::u16string& name) { return host::has_wildcards_in_name(name); }
 
 // A record with every field 0, its block large enough for block_size.
 std::unique_ptr<Channel> new_record(int32_t block_size) {

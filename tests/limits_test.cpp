@@ -275,6 +275,57 @@ TEST(StandardOutput, AFullNonBlockingPipeIsWaitedForAndGetsEveryByte) {
   }
 }
 
+// A diagnostic that cannot be written leaves exit code 1 alone to say that
+// the run failed: standard output's last line says why, once.
+TEST(StandardError, LostDiagnosticsAreNamedOnceOnStandardOutput) {
+  const std::function<void()> full = [] {
+    const int fd = ::open("/dev/full", O_WRONLY);
+    ::dup2(fd, 2);
+  };
+  const std::string lost = "; this run's diagnostics are lost\r\n";
+  const struct {
+    const char* label;
+    std::vector<std::string> args;
+    std::function<void()> in_child;
+    std::string out;  // after the banner
+  } cases[] = {
+      {"/dev/full, no mailbox",
+       {"missing.mbx"},
+       full,
+       created +
+           "FILE NOT FOUND\r\nbrevlith: cannot write to standard error: disk full or file "
+           "too large" +
+           lost},
+      {"/dev/full, three output failures",
+       {"in.mbx", "/s=needle"},
+       full,
+       noted +
+           "Processing: in.mbx\r\nX.X.X3\r\nbrevlith: cannot write to standard error: disk "
+           "full or file too large" +
+           lost},
+      {"closed",
+       {"missing.mbx"},
+       [] { ::close(2); },
+       created + "FILE NOT FOUND\r\nbrevlith: cannot write to standard error: not open" + lost},
+  };
+  for (const auto& c : cases) {
+    // With descriptor 2 closed, Wine's own files take the number.
+    if (windows_host() && c.label == std::string("closed")) continue;
+    ScopedTempDir dir;
+    write_file("in.mbx", mailbox({message(1), message(2), message(3)}));
+    if (c.args.size() == 2) {
+      ::mkdir("brevlithoutput", 0755);
+      ::mkdir("brevlithoutput/needle.mbx", 0755);  // every record fails
+    }
+    RunOptions options;
+    options.in_child = c.in_child;
+    const RunResult r = run_brevlith(c.args, options);
+    EXPECT_EQ(r.exit_code, 1) << c.label;
+    EXPECT_EQ(r.out, banner + c.out) << c.label;
+    EXPECT_EQ(r.err, "") << c.label;
+  }
+}
+
 // Permissions do not bind root: the child drops to nobody before exec.
 std::function<void()> without_rights() {
   if (::geteuid() != 0) return nullptr;

@@ -80,6 +80,8 @@ std::string reason(const ErrorStatus& status) {
       return "a file of that name exists";
     case host::win32::filename_exced_range:
       return "name too long";
+    case host::win32::bad_device:
+      return "the name is a device";
     case host::win32::cant_resolve_filename:
       return "too many levels of symbolic links";
     default:

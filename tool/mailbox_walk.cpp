@@ -1,5 +1,7 @@
 #include "tool/mailbox_walk.h"
 
+#include <cctype>
+
 #include "console/output.h"
 #include "console/process.h"
 #include "files/channels.h"
@@ -56,7 +58,7 @@ void warn_about_the_end(Run& run, const std::string& path, int32_t messages_read
 void check_base_name(Run& run, const std::string& base_name, const std::string& path) {
   if (!run.numbered_files) return;
   std::string key = base_name;
-  if constexpr (host::names_fold_case)
+  if constexpr (host::windows_names)
     for (char& ch : key)
       if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
   const auto [earlier, first] = run.numbered_bases.try_emplace(key, path);
@@ -204,6 +206,10 @@ std::string base_name_of(const std::string& name) {
 
 std::string folder_of(const std::string& pattern) {
   const size_t last = pattern.find_last_of("\\/");
+  // "C:a.mbx" names drive C's current folder: the drive is the folder part.
+  if (last == std::string::npos && host::windows_names && pattern.size() >= 2 &&
+      pattern[1] == ':' && std::isalpha(static_cast<unsigned char>(pattern[0])))
+    return pattern.substr(0, 2);
   return last == std::string::npos ? std::string() : pattern.substr(0, last + 1);
 }
 
@@ -241,6 +247,14 @@ void report_not_found(Run& run, const std::string& pattern, const ErrorStatus& f
              : "no mailbox matches " + shown_name(pattern));
 }
 
+// Names the listing skipped: their "?" would open another file.
+void report_unconvertible(Run& run, const std::string& folder) {
+  for (const std::string& name : take_unconvertible_names())
+    report(run.outcome, "skipped " + shown_name(folder + name) +
+                            ": its name cannot be written in the ANSI code page " +
+                            std::to_string(host::ansi_code_page()) + "; rename it to read it");
+}
+
 }  // namespace
 
 bool note_stop(Run& run, const std::string& where) {
@@ -272,6 +286,7 @@ void walk_mailboxes(Run& run, const std::string& pattern) {
   const std::string folder = folder_of(pattern);
   ErrorScope scope;
   std::string mailbox_name = dir_first(pattern, 0);
+  report_unconvertible(run, folder);
   if (mailbox_name.empty()) {
     report_not_found(run, pattern, scope.take());
     return;
@@ -287,6 +302,7 @@ void walk_mailboxes(Run& run, const std::string& pattern) {
     const std::string done = folder + mailbox_name;
     scope.take();
     mailbox_name = dir_next();
+    report_unconvertible(run, folder);
     // A listing that breaks off must not pass for the last mailbox.
     if (const ErrorStatus failed = scope.take(); failed.code)
       report(run.outcome, "cannot list the mailboxes after " + shown_name(done) + " matching " +

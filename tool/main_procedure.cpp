@@ -6,6 +6,7 @@
 #include "console/command_tail.h"
 #include "console/output.h"
 #include "files/directories.h"
+#include "host/host.h"
 #include "text/strings.h"
 #include "tool/input_warnings.h"
 #include "tool/mailbox_walk.h"
@@ -57,9 +58,21 @@ void print_banner() {
 void read_command_line(Run& run) {
   const Wide tail = command_tail(0);
   const Wide quote_blank = u"\" ";
+  bool pattern_replaced = false, term_replaced = false;
   run.mailbox_pattern = to_text(
-      trim_right_any(trim_left_any(parse_field(tail, Wide(u"/"), 1), quote_blank), quote_blank));
-  run.search_term = to_text(trim_right(trim_left(parse_field(tail, Wide(u"/s="), 2))));
+      trim_right_any(trim_left_any(parse_field(tail, Wide(u"/"), 1), quote_blank), quote_blank),
+      &pattern_replaced);
+  run.search_term =
+      to_text(trim_right(trim_left(parse_field(tail, Wide(u"/s="), 2))), &term_replaced);
+  // The "?" put in for such a character is a wildcard: it would widen the
+  // match, or a term every message holds.
+  const std::string code_page =
+      ": it cannot be written in the ANSI code page " + std::to_string(host::ansi_code_page());
+  if (pattern_replaced)
+    report(run.outcome,
+           "cannot use the mailbox pattern " + shown_name(run.mailbox_pattern) + code_page);
+  if (term_replaced)
+    report(run.outcome, "cannot search for the term " + shown_name(run.search_term) + code_page);
   warn_about_option_words(run.outcome, tail);
   std::vector<std::string> leading = leading_arguments(host::arguments());
   // -h or --help names no file: it is no part of the mailbox's name either.
@@ -91,42 +104,55 @@ std::vector<Walk> mailbox_walks(const std::string& mailbox_pattern,
   return walks;
 }
 
-int main_procedure() {
-  ErrorScope scope;
-  Run run;
-  // Each place that can need much memory reports running out itself; this
-  // is the last guard for the small allocations in between, so that no
-  // bad_alloc ends the process without a word.
-  try {
-    print_banner();
-    read_command_line(run);
-    if (!load_terms(run)) return 1;
-    if (!prepare_search(run)) return 1;
-    run.numbered_files = !run.searcher || std::find(run.terms.begin(), run.terms.end(),
-                                                    std::string()) != run.terms.end();
-    if (!prepare_output_directory(run)) return 1;
-    for (const Walk& walk : run.walks) {
-      if (stopping(run, [&] {
-            return "before " + shown_name(walk.pattern) +
-                   ": it and the mailboxes after it were not processed";
-          }))
-        break;
-      if (walk.exact)
-        walk_exact_mailbox(run, walk.pattern);
-      else
-        walk_mailboxes(run, walk.pattern);
-    }
-  } catch (const std::bad_alloc&) {
-    run.searcher.reset();
-    run.terms = {};
-    report(run.outcome, "not enough memory; the run stopped here");
-    return 1;
+namespace {
+
+// The steps of a run; false when it stops early. Each place that can need
+// much memory reports running out itself; this is the last guard for the
+// small allocations in between, so that no bad_alloc ends the process
+// without a word.
+bool run_steps(Run& run) try {
+  print_banner();
+  read_command_line(run);
+  if (run.outcome.failed) return false;
+  if (!load_terms(run)) return false;
+  if (!prepare_search(run)) return false;
+  run.numbered_files = !run.searcher || std::find(run.terms.begin(), run.terms.end(),
+                                                  std::string()) != run.terms.end();
+  if (!prepare_output_directory(run)) return false;
+  for (const Walk& walk : run.walks) {
+    if (stopping(run, [&] {
+          return "before " + shown_name(walk.pattern) +
+                 ": it and the mailboxes after it were not processed";
+        }))
+      break;
+    if (walk.exact)
+      walk_exact_mailbox(run, walk.pattern);
+    else
+      walk_mailboxes(run, walk.pattern);
   }
   report_unshown_failures(run.outcome);
   if (const ErrorStatus failed = first_stdout_failure(); failed.code)
     report(run.outcome, "cannot write to standard output: " + reason(failed));
+  return !run.outcome.failed;
+} catch (const std::bad_alloc&) {
+  run.searcher.reset();
+  run.terms = {};
+  report(run.outcome, "not enough memory; the run stopped here");
+  return false;
+}
+
+}  // namespace
+
+int main_procedure() {
+  ErrorScope scope;
+  Run run;
+  const bool passed = run_steps(run);
+  // Exit code 1 alone would not say why: standard output's last line does.
+  if (const ErrorStatus failed = first_stderr_failure(); failed.code)
+    print_line("brevlith: cannot write to standard error: " + reason(failed) +
+               "; this run's diagnostics are lost");
   if (run.stop_signal) return 128 + run.stop_signal;
-  return run.outcome.failed ? 1 : 0;
+  return passed ? 0 : 1;
 }
 
 }  // namespace brevlith

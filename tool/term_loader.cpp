@@ -36,8 +36,12 @@ bool load_terms(Run& run) {
   // Parallel runs given the same term file each hold it while they load it.
   open_channel(run.search_term, term_channel, Mode::input, 128, {.wait = LockWait::bounded});
   const ErrorStatus opened = scope.take();
-  // A wildcard term that happens to match a file is searched for as text.
-  if (opened.code != 0 && opened.code != wildcard_name) {
+  // A wildcard term that happens to match a file is searched for as text,
+  // and so is the name of a device or of anything else that is no disk file.
+  const bool as_text = opened.code == wildcard_name ||
+                       opened.host_error == host::win32::bad_device ||
+                       opened.host_error == host::win32::bad_file_type;
+  if (opened.code != 0 && !as_text) {
     report(run.outcome,
            "cannot open term file " + shown_name(run.search_term) + ": " + reason(opened));
     return false;

@@ -53,7 +53,7 @@ struct File final : Object {
   int64_t pos = 0;
   int64_t size = 0;  // disk files: kept current, since we hold the only lock
   FileIdentity identity;
-  mode_t mode = 0;  // as opened: a template for the files made from it
+  mode_t mode = 0;   // as opened: a template for the files made from it
   std::string path;  // files opened for writing, to remove one left incomplete
   std::unique_ptr<char[]> window;
   int64_t window_offset = 0;
@@ -426,7 +426,22 @@ bool set_file_disposition_delete(Handle h) {
 }
 
 Wide multi_byte_to_wide_char(std::string_view text) { return utf8_to_wide(text); }
-Text wide_char_to_multi_byte(std::u16string_view wide) { return wide_to_utf8(wide); }
+Text wide_char_to_multi_byte(std::u16string_view wide, bool* replaced) {
+  // Only an unpaired surrogate that is no escaped byte has no UTF-8 form.
+  if (replaced) {
+    *replaced = false;
+    for (size_t i = 0; i < wide.size(); ++i) {
+      const char16_t u = wide[i];
+      if (u >= 0xD800 && u <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+          wide[i + 1] <= 0xDFFF)
+        ++i;
+      else if (u >= 0xD800 && u <= 0xDFFF && !(u >= 0xDC80 && u <= 0xDCFF))
+        *replaced = true;
+    }
+  }
+  return wide_to_utf8(wide);
+}
+uint32_t ansi_code_page() { return 65001; }
 
 Handle open_console_input() {
   const int fd = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);

@@ -222,10 +222,15 @@ bool prepare_output_directory(Run& run) {
       return false;
     }
     make_dir(folder);
-    if (const ErrorStatus failed = scope.take(); failed.code) {
+    // Another run started at the same moment may have made it in between:
+    // then it is there to be used.
+    if (const ErrorStatus failed = scope.take();
+        failed.code && !(failed.host_error == host::win32::already_exists &&
+                         !dir_first(folder, ATTR_DIRECTORY | ATTR_ONLY).empty())) {
       report(run.outcome, "cannot create the output folder " + folder + ": " + reason(failed));
       return false;
     }
+    scope.take();
     print_line("Created output subdirectory .\\brevlithoutput");
   } else if (dir_first(folder, ATTR_DIRECTORY | ATTR_ONLY).empty()) {
     report(run.outcome, "cannot use the output folder " + folder + ": a file of that name exists");

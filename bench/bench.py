@@ -25,7 +25,8 @@ from pathlib import Path
 
 BENCH_DIR = Path(__file__).resolve().parent
 REPO_DIR = BENCH_DIR.parent
-ROOT = Path("/dev/shm/brevlith-bench")
+# BREVLITH_BENCH_ROOT moves it, e.g. when two checkouts benchmark on one machine.
+ROOT = Path(os.environ.get("BREVLITH_BENCH_ROOT", "/dev/shm/brevlith-bench"))
 SINGLE_TERM = "meeting"  # present in a few percent of messages, see gen_mbox.cpp
 MB = 1_000_000
 

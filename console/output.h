@@ -9,7 +9,8 @@
 namespace brevlith {
 
 // Writes the bytes of `text` to standard output in one request; nothing for
-// "". A failed write raises the gate's code, a short one 61.
+// "". A failed write raises the gate's code, a short one 61. A pipe whose
+// reader has closed it raises nothing, and takes no more writes.
 void print_text(std::string_view text);
 // Writes CR LF.
 void print_line_end();
@@ -18,8 +19,9 @@ void print_line_end();
 // that the tool can say once that its report was incomplete.
 ErrorStatus first_stdout_failure();
 
-// The same two for standard error.
+// The same for standard error.
 void error_print_text(std::string_view text);
 void error_print_line_end();
+ErrorStatus first_stderr_failure();
 
 }  // namespace brevlith

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "console/error_status.h"
+#include "host/wildcard.h"
 #include "text/strings.h"
 
 namespace brevlith {
@@ -43,11 +44,7 @@ constexpr size_t standard_block = 128 + 16;
 
 std::unique_ptr<Channel>& slot(int32_t number) { return table[static_cast<size_t>(number)]; }
 
-bool has_wildcard(const std::u16string& name) {
-  for (const char16_t unit : name)
-    if (unit == u'*' || unit == u'?') return true;
-  return false;
-}
+bool has_wildcard(const std::u16string& name) { return host::has_wildcards_in_name(name); }
 
 // A record with every field 0, its block large enough for block_size.
 std::unique_ptr<Channel> new_record(int32_t block_size) {
@@ -135,10 +132,10 @@ Channel* find_channel(int32_t number) {
 }
 
 void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length,
-                  LockWait wait, int32_t template_channel) {
+                  const OpenOptions& options) {
   std::lock_guard open(open_lock);
   std::u16string wide = to_wide(name);
-  if (wide.empty() || has_wildcard(wide)) return raise_error(64);
+  if (wide.empty() || (!options.literal && has_wildcard(wide))) return raise_error(64);
   // Cut short, a longer name would open another file, or every message of
   // a long mailbox name the same one.
   if (wide.size() > max_name) return raise_error(75, host::win32::filename_exced_range);
@@ -160,10 +157,11 @@ void open_channel(const std::string& name, int32_t number, Mode mode, int32_t re
   c->access = mode == Mode::input    ? host::generic_read
               : mode == Mode::output ? host::generic_write
                                      : host::generic_read | host::generic_write;
-  const Channel* lender = template_channel > 0 ? find_channel(template_channel) : nullptr;
+  const Channel* lender =
+      options.template_channel > 0 ? find_channel(options.template_channel) : nullptr;
   const auto opened =
       open_file(wide, c->access, mode == Mode::input ? host::open_existing : host::open_always,
-                lender ? lender->handle : host::invalid_handle, wait);
+                lender ? lender->handle : host::invalid_handle, options.wait);
   if (opened.result == host::invalid_handle) return raise_error(opened.code, opened.last_error);
   c->handle = opened.result;
   // Checked before the cut below: standard output redirected into the

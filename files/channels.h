@@ -43,15 +43,25 @@ inline constexpr size_t max_name = 255;
 // host error filename_exced_range for a longer name (never cut), 52 number
 // below 0, 5 record length below 1, 55 number already open (that channel
 // untouched), 7 no memory, 54 append on a non-disk file, else the host's.
-// With LockWait::bounded, a file held by another program is waited for, a
-// few seconds at most, before the open fails with 70: other runs hold a term
-// mailbox or a term file only for a moment. A file created for output or
-// append takes the permission bits of the file open on `template_channel`
-// (0: none). A file that is this process's standard output or standard error
-// is never opened for writing (host error busy): its bytes would mix.
+// How a file is opened, beyond its name and mode:
+//   wait     - with LockWait::bounded, a file held by another program is
+//              waited for, a few seconds at most, before the open fails
+//              with 70: other runs hold a term mailbox or a term file only
+//              for a moment;
+//   template_channel - a file created for output or append takes the
+//              permission bits of the file open on this channel (0: none);
+//   literal  - the name is a file's own (found on disk, or built from one):
+//              its "*" and "?" are characters, as a POSIX name may hold them.
+// A file that is this process's standard output or standard error is never
+// opened for writing (host error busy): its bytes would mix.
 enum class LockWait { none, bounded };
+struct OpenOptions {
+  LockWait wait = LockWait::none;
+  int32_t template_channel = 0;
+  bool literal = false;
+};
 void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length,
-                  LockWait wait = LockWait::none, int32_t template_channel = 0);
+                  const OpenOptions& options = {});
 
 // Releases the channel; an output channel on a disk file is first cut where
 // the last write ended. Not open: nothing, no error.

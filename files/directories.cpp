@@ -1,7 +1,11 @@
 #include "files/directories.h"
 
+#include <new>
+#include <utility>
+
 #include "console/error_status.h"
 #include "host/host.h"
+#include "host/wildcard.h"
 #include "text/strings.h"
 
 namespace brevlith {
@@ -17,6 +21,7 @@ struct Enumeration {
   }
 };
 thread_local Enumeration state;
+thread_local std::vector<std::string> unconvertible;
 
 bool qualifies(const host::FindData& entry, uint32_t mask) {
   const uint32_t a = entry.attributes;
@@ -31,12 +36,24 @@ bool qualifies(const host::FindData& entry, uint32_t mask) {
   return entry.name != u"." && entry.name != u"..";
 }
 
-std::string name_of(const host::FindData& entry) {
-  try {
-    return to_text(entry.name);
-  } catch (const std::bad_alloc&) {
-    return {};  // the search stays pending
-  }
+// Memory running out inside a search must not pass for its end: the caller
+// gets "" with code 7 and the search is closed.
+void out_of_memory() {
+  state.close();
+  state.mask = 0;
+  raise_error(7, host::win32::not_enough_memory);
+}
+
+// The entry's name in `name`; false, with the name kept for the caller's
+// report, where a character the code page cannot hold became "?": that name
+// would open another file, or match as a wildcard.
+bool take_name(const host::FindData& entry, std::string& name) {
+  bool replaced = false;
+  name = to_text(entry.name, &replaced);
+  if (name.empty()) throw std::bad_alloc();  // the conversion had no memory
+  if (!replaced) return true;
+  unconvertible.push_back(name);
+  return false;
 }
 
 // "Nothing (more) matches" is an answer; any other failure means entries
@@ -56,7 +73,7 @@ std::string next_qualifying(host::FindData& entry) {
       state.mask = 0;
       return {};
     }
-    if (qualifies(entry, state.mask)) return name_of(entry);
+    if (std::string name; qualifies(entry, state.mask) && take_name(entry, name)) return name;
   }
 }
 
@@ -79,10 +96,11 @@ uint32_t normalise_mask(uint32_t mask) {
   return mask;
 }
 
-std::string dir_first(const std::string& pattern, uint32_t mask) {
+std::string dir_first(const std::string& pattern, uint32_t mask) try {
   std::u16string wide = to_wide(pattern);
   if (wide.empty()) return dir_next();
   state.close();
+  unconvertible.clear();
   state.mask = normalise_mask(mask);
   // A pattern cut short could match other names.
   if (wide.size() > 256) {
@@ -100,19 +118,27 @@ std::string dir_first(const std::string& pattern, uint32_t mask) {
     return {};
   }
   state.search = first.result;
-  if (qualifies(entry, state.mask)) return name_of(entry);
+  if (std::string name; qualifies(entry, state.mask) && take_name(entry, name)) return name;
   return next_qualifying(entry);
+} catch (const std::bad_alloc&) {
+  out_of_memory();
+  return {};
 }
 
-std::string dir_next() {
+std::vector<std::string> take_unconvertible_names() { return std::exchange(unconvertible, {}); }
+
+std::string dir_next() try {
   if (state.search == host::invalid_handle || (state.mask & ATTR_VOLUME_LABEL)) return {};
   host::FindData entry;
   return next_qualifying(entry);
+} catch (const std::bad_alloc&) {
+  out_of_memory();
+  return {};
 }
 
 void make_dir(const std::string& name) {
   std::u16string wide = to_wide(name);
-  if (wide.find_first_of(u"*?") != wide.npos) return raise_error(76);
+  if (host::has_wildcards_in_name(wide)) return raise_error(76);
   if (wide.size() > 255) return raise_error(75, host::win32::filename_exced_range);
   const auto made = run_system_call([&] { return host::create_directory_w(wide); });
   made.raise();

@@ -1,12 +1,14 @@
 // Directory enumeration, one name per call, and directory creation. A single
 // name is tested by enumerating it as a pattern: "" means no entry of that
 // name qualifies. The enumeration raises an error only when the host fails
-// for another reason than nothing (more) matching, so that a caller can tell
-// a folder that could not be read from one that holds nothing more.
+// for another reason than nothing (more) matching, or memory runs out (7,
+// the search closed), so that a caller can tell a folder that could not be
+// read from one that holds nothing more.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace brevlith {
 
@@ -28,6 +30,9 @@ std::string dir_first(const std::string& pattern, uint32_t mask);
 // The next qualifying name of the pending search; "" after the last, again
 // and again.
 std::string dir_next();
+// The names the search has skipped since dir_first or the last call because
+// the ANSI code page cannot hold them (shown with "?" for each such character).
+std::vector<std::string> take_unconvertible_names();
 // Creates one directory; its parent must exist. Errors: 76 for a wildcard
 // name (host not asked) or a missing parent, 75 when the name exists, else
 // the host-error table's code; 75 (name too long) for a name over 255 units.

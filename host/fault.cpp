@@ -16,6 +16,7 @@ constexpr std::array<std::string_view, static_cast<size_t>(Call::count)> names =
     "set_end_of_file",
     "read_file",
     "write_file",
+    "get_file_size_ex",
     "close_handle",
     "get_file_information_by_handle",
     "set_file_disposition_delete",

@@ -25,6 +25,7 @@ enum class Call {
   set_end_of_file,
   read_file,
   write_file,
+  get_file_size_ex,
   close_handle,
   get_file_information_by_handle,
   set_file_disposition_delete,

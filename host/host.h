@@ -30,17 +30,21 @@ inline constexpr uint32_t invalid_handle = 6;
 inline constexpr uint32_t not_enough_memory = 8;
 inline constexpr uint32_t no_more_files = 18;
 inline constexpr uint32_t write_protect = 19;
+inline constexpr uint32_t bad_unit = 20;
 inline constexpr uint32_t gen_failure = 31;
 inline constexpr uint32_t sharing_violation = 32;
 inline constexpr uint32_t handle_eof = 38;
 inline constexpr uint32_t invalid_parameter = 87;
+inline constexpr uint32_t broken_pipe = 109;
 inline constexpr uint32_t disk_full = 112;
 inline constexpr uint32_t invalid_name = 123;
 inline constexpr uint32_t busy = 170;  // here: the file is the run's own standard output
 inline constexpr uint32_t already_exists = 183;
+inline constexpr uint32_t no_data = 232;  // a pipe whose reader has closed it
 inline constexpr uint32_t filename_exced_range = 206;
 inline constexpr uint32_t bad_file_type = 222;  // here: not a disk file where one is written
 inline constexpr uint32_t stopped_on_symlink = 681;
+inline constexpr uint32_t bad_device = 1200;  // here: the name is a device (con, nul, com1, ...)
 inline constexpr uint32_t cant_resolve_filename = 1921;
 }  // namespace win32
 
@@ -57,6 +61,11 @@ bool start(int argc, char** argv);
 void finish();
 // Ends the process at once: no further output, no clean-up.
 [[noreturn]] void exit_process(int code);
+// The signal that asked the run to stop (SIGTERM, SIGHUP, SIGINT where not
+// ignored; on Windows the console's Ctrl+C, Ctrl+Break, close, log-off and
+// shut-down events as 2, 21, 1 and 15), 0 while none has. The request is
+// only noted: the tool stops itself at its next message boundary.
+int stop_signal();
 
 // The raw UTF-16 command line, program name included, where the host has one
 // (Windows). False where the host hands over split arguments instead.
@@ -74,8 +83,13 @@ void gate_leave(uint32_t saved);
 Text native_name(std::string_view name);
 #ifdef _WIN32
 inline constexpr std::string_view diagnostic_line_end = "\r\n";
+// Names may start with a drive ("C:a.mbx": drive C's current folder) or the
+// long-path prefix "\\?\", whose "?" is no wildcard; In.mbx and in.mbx are
+// one file.
+inline constexpr bool windows_names = true;
 #else
 inline constexpr std::string_view diagnostic_line_end = "\n";
+inline constexpr bool windows_names = false;
 #endif
 
 // ---- Standard handles and console ----------------------------------------
@@ -132,7 +146,9 @@ enum MoveMethod { file_begin = 0, file_current = 1, file_end = 2 };
 // A file opened for writing is never reached through a link (or reparse
 // point) standing at its name (stopped_on_symlink), and must be a disk file
 // (bad_file_type otherwise; a folder gives access_denied): output never goes
-// outside its folder or into a FIFO or device.
+// outside its folder or into a FIFO or device. On Windows a file opened for
+// reading must be a disk file too, and a name whose last part is a reserved
+// device name (con, nul, com1, ...) is never opened at all (bad_device).
 // A file this call creates takes the permission bits of `template_file`
 // where the host has them (read and write bits, always writable by its
 // owner, masked by the umask); existing files keep theirs.
@@ -149,6 +165,8 @@ bool set_end_of_file(Handle h);
 bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done);
 // Writes n bytes at the file pointer in one request and advances it.
 bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done);
+// The file's size as it is now (another program may have changed it).
+bool get_file_size_ex(Handle h, int64_t& size);
 bool close_handle(Handle h);
 // Which file a handle is open on: two handles with the same identity reach
 // the same file (GetFileInformationByHandle's volume and file index).
@@ -193,6 +211,10 @@ uint32_t get_file_attributes_w(const Wide& name);
 // byte that is not part of valid UTF-8 travels as U+DC80 + (byte - 0x80), so
 // every byte string survives the round trip.
 Wide multi_byte_to_wide_char(std::string_view text);
-Text wide_char_to_multi_byte(std::u16string_view wide);
+// `replaced`, where given, is set when a character the code page cannot hold
+// became "?": such a text names another file or term, and must not be used.
+Text wide_char_to_multi_byte(std::u16string_view wide, bool* replaced = nullptr);
+// The number of the code page those two use, for diagnostics (65001 on POSIX).
+uint32_t ansi_code_page();
 
 }  // namespace host

@@ -1,5 +1,7 @@
 #include "host/wildcard.h"
 
+#include "host/host.h"
+
 namespace host {
 
 char16_t fold_case(char16_t u) {
@@ -9,6 +11,11 @@ char16_t fold_case(char16_t u) {
 }
 
 bool has_wildcards(std::u16string_view p) { return p.find_first_of(u"*?") != p.npos; }
+
+bool has_wildcards_in_name(std::u16string_view name) {
+  if (windows_names && name.starts_with(u"\\\\?\\")) name.remove_prefix(4);
+  return has_wildcards(name);
+}
 
 bool wildcard_match(std::u16string_view p, std::u16string_view n) {
   if (p == u"*.*") return true;

@@ -82,10 +82,14 @@ if [ $failed -ne 0 ]; then
   if [ "$count" -ge 1 ] && [ "$count" -le 2 ]; then
     filter=$(echo $names | tr ' ' ':')
     echo "== running again under Wine: $filter"
+    # A failure here is printed whole: the test's own output shows what the
+    # tool wrote, standard output's last line naming a lost standard error.
     if env -u GTEST_TOTAL_SHARDS -u GTEST_SHARD_INDEX build/release/tests/brevlith_e2e_tests \
-      --gtest_brief=1 --gtest_repeat=3 --gtest_filter="$filter"; then
+      --gtest_repeat=3 --gtest_filter="$filter" >"$logs/retry.log" 2>&1; then
       echo "windows stage: $filter failed once under Wine and passed three times after it"
       failed=0
+    else
+      cat "$logs/retry.log"
     fi
   fi
 fi

@@ -51,6 +51,7 @@ const std::map<std::string, uint32_t> injected_error = {
     {"set_end_of_file", 112},
     {"read_file", 31},
     {"write_file", 112},
+    {"get_file_size_ex", 31},
     {"close_handle", 31},
     {"get_file_information_by_handle", 6},
     {"set_file_disposition_delete", 5},

@@ -6,18 +6,23 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -172,6 +177,15 @@ TEST(FileHandleLimit, MessageFilesFailAndTheFloodOfLinesIsCapped) {
   EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{});
 }
 
+// A pipe whose reader has gone, as with `brevlith in.mbx | head -1`.
+void reader_closed_stdout() {
+  int fds[2];
+  if (::pipe(fds) != 0) ::_exit(126);
+  ::dup2(fds[1], 1);
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
 TEST(StandardOutput, ClosedOrFullIsReportedOnceAndEveryMessageIsWritten) {
   const struct {
     const char* label;
@@ -179,6 +193,7 @@ TEST(StandardOutput, ClosedOrFullIsReportedOnceAndEveryMessageIsWritten) {
     std::function<void()> in_child;
     std::string stdout_path;
     std::string err;
+    int exit_code = 1;
   } cases[] = {
       {"closed",
        {"in.mbx"},
@@ -208,6 +223,9 @@ TEST(StandardOutput, ClosedOrFullIsReportedOnceAndEveryMessageIsWritten) {
        nullptr,
        "/dev/full",
        "brevlith: cannot write to standard output: disk full or file too large\n"},
+      // A reader that left wants no more: no failure of the run.
+      {"reader gone", {"in.mbx"}, reader_closed_stdout, "", "", 0},
+      {"reader gone, term", {"in.mbx", "/s=needle"}, reader_closed_stdout, "", "", 0},
   };
   const std::vector<std::string> m = {message(1), message(2), message(3)};
   for (const auto& c : cases) {
@@ -219,8 +237,9 @@ TEST(StandardOutput, ClosedOrFullIsReportedOnceAndEveryMessageIsWritten) {
     // With descriptor 0 or 2 closed too, Wine's own files take the numbers
     // and become the standard handles.
     if (windows_host() && c.label != std::string("closed") && c.stdout_path.empty()) continue;
+    if (windows_host() && c.exit_code == 0) continue;  // the reader is gone before Wine starts
     const RunResult r = run_brevlith(c.args, options);
-    EXPECT_EQ(r.exit_code, 1) << c.label;
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.label;
     EXPECT_EQ(r.out, "") << c.label;
     EXPECT_EQ(r.err, host_stderr(c.err)) << c.label;
     if (c.args.size() == 1) {
@@ -230,6 +249,80 @@ TEST(StandardOutput, ClosedOrFullIsReportedOnceAndEveryMessageIsWritten) {
                 "\r\n" + m[0] + "\r\n" + m[1] + "\r\n" + m[2])
           << c.label;
     }
+  }
+}
+
+TEST(StandardOutput, AFullNonBlockingPipeIsWaitedForAndGetsEveryByte) {
+  BREVLITH_LINUX_ONLY("a non-blocking pipe handed over by a POSIX parent");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"in.mbx"}, std::vector<std::string>{"in.mbx", "/s=needle"}}) {
+    ScopedTempDir dir;
+    std::vector<std::string> m;
+    for (int i = 1; i <= 1000; ++i) m.push_back(message(i));
+    write_file("in.mbx", mailbox(m));
+    LiveOptions options;
+    options.stdout_non_blocking = true;
+    LiveRun run(args, options);
+    ASSERT_TRUE(run.wait_until_output_full()) << args.back();
+    ::usleep(50000);  // the run meets EAGAIN while the pipe stays full
+    const RunResult r = run.finish();
+    EXPECT_EQ(r.exit_code, 0) << args.back() << r.err;
+    EXPECT_EQ(r.err, "") << args.back();
+    std::string report = "Processing: in.mbx\r\n";
+    for (int i = 1; i < 1000; ++i) report += args.size() == 1 ? "." : "X.";
+    report += args.size() == 1 ? "1,000\r\n" : "X1,000\r\n";
+    EXPECT_EQ(r.out, banner + created + report) << args.back();
+  }
+}
+
+// A diagnostic that cannot be written leaves exit code 1 alone to say that
+// the run failed: standard output's last line says why, once.
+TEST(StandardError, LostDiagnosticsAreNamedOnceOnStandardOutput) {
+  const std::function<void()> full = [] {
+    const int fd = ::open("/dev/full", O_WRONLY);
+    ::dup2(fd, 2);
+  };
+  const std::string lost = "; this run's diagnostics are lost\r\n";
+  const struct {
+    const char* label;
+    std::vector<std::string> args;
+    std::function<void()> in_child;
+    std::string out;  // after the banner
+  } cases[] = {
+      {"/dev/full, no mailbox",
+       {"missing.mbx"},
+       full,
+       created +
+           "FILE NOT FOUND\r\nbrevlith: cannot write to standard error: disk full or file "
+           "too large" +
+           lost},
+      {"/dev/full, three output failures",
+       {"in.mbx", "/s=needle"},
+       full,
+       noted +
+           "Processing: in.mbx\r\nX.X.X3\r\nbrevlith: cannot write to standard error: disk "
+           "full or file too large" +
+           lost},
+      {"closed",
+       {"missing.mbx"},
+       [] { ::close(2); },
+       created + "FILE NOT FOUND\r\nbrevlith: cannot write to standard error: not open" + lost},
+  };
+  for (const auto& c : cases) {
+    // With descriptor 2 closed, Wine's own files take the number.
+    if (windows_host() && c.label == std::string("closed")) continue;
+    ScopedTempDir dir;
+    write_file("in.mbx", mailbox({message(1), message(2), message(3)}));
+    if (c.args.size() == 2) {
+      ::mkdir("brevlithoutput", 0755);
+      ::mkdir("brevlithoutput/needle.mbx", 0755);  // every record fails
+    }
+    RunOptions options;
+    options.in_child = c.in_child;
+    const RunResult r = run_brevlith(c.args, options);
+    EXPECT_EQ(r.exit_code, 1) << c.label;
+    EXPECT_EQ(r.out, banner + c.out) << c.label;
+    EXPECT_EQ(r.err, "") << c.label;
   }
 }
 
@@ -392,15 +485,16 @@ TEST(ParallelRuns, NumberedFilesOfTheSameNamesAreEachOneRunsWholeMessage) {
     write_file(folder + "/in.mbx", mailbox(m));
     args.push_back({folder + "/in.mbx"});
   }
-  ::mkdir("brevlithoutput", 0755);
+  // Started together, they also make the output folder at the same moment.
   for (const RunResult& r : run_together(args)) {
     EXPECT_TRUE(r.exit_code == 0 || r.exit_code == 1) << r.exit_code;
     // Only a file another run held at that moment may be refused.
     for (size_t at = 0; at < r.err.size();) {
       const size_t end = r.err.find('\n', at);
       const std::string line = r.err.substr(at, end - at);
-      EXPECT_TRUE(line.starts_with("brevlith: cannot write brevlithoutput/in-") &&
-                  line.ends_with(": in use by another program"))
+      EXPECT_TRUE((line.starts_with("brevlith: cannot write brevlithoutput/in-") &&
+                   line.ends_with(": in use by another program")) ||
+                  line.ends_with(" more message files could not be written"))
           << line;
       at = end + 1;
     }
@@ -603,6 +697,42 @@ TEST(Names, InvalidUtf8SurvivesIntoOutputNamesAndStandardOutput) {
   }
 }
 
+// A name that would set a terminal's title and clear it: on a terminal each
+// control byte shows as "?", redirected the bytes stay as they are.
+TEST(Names, ControlBytesInANameCannotActOnATerminal) {
+  BREVLITH_LINUX_ONLY("only a Linux name can hold control bytes");
+  ScopedTempDir dir;
+  const std::string name = "evil\x1b]0;x\a\x1b[2J.mbx";
+  write_file(name, mailbox({message(1)}));
+  const RunResult redirected = run_brevlith({"*.mbx"});
+  EXPECT_EQ(redirected.out, banner + created + picture(name, 1));
+
+  int master = -1, slave = -1;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+  termios raw{};
+  ::tcgetattr(slave, &raw);
+  ::cfmakeraw(&raw);  // the bytes as written, no CR added
+  ::tcsetattr(slave, TCSANOW, &raw);
+  RunOptions on_terminal;
+  on_terminal.in_child = [&] {
+    ::setsid();  // no controlling terminal to query
+    ::dup2(slave, 1);
+  };
+  const RunResult r = run_brevlith({"*.mbx"}, on_terminal);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  std::string screen;
+  for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 100) > 0;) {
+    char buffer[4096];
+    const ssize_t got = ::read(master, buffer, sizeof buffer);
+    if (got <= 0) break;
+    screen.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(master);
+  ::close(slave);
+  EXPECT_NE(screen.find(picture("evil?]0;x??[2J.mbx", 1)), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("\x1b]0;"), std::string::npos);
+}
+
 TEST(Names, ABackslashInANameIsRefusedAndNeverReadsTheFileItSeemsToName) {
   BREVLITH_LINUX_ONLY("only a Linux name can hold a backslash");
   ScopedTempDir dir;
@@ -708,6 +838,72 @@ TEST(LargeOffsets, SeparatorsBeyondFourGibAreSplitAndSearched) {
   EXPECT_EQ(r.out, banner + created + "Processing: " + shown + "\r\n" +
                        std::string(separators + 1, '.') + "X.X2\r\n");
   EXPECT_EQ(read_file("brevlithoutput/needle.mbx"), "\r\n" + a + "\r\n" + b);
+}
+
+// The tool starts in about 8 MiB of address space; each case below gives it
+// a limit well above that and a structure that needs well beyond the limit.
+constexpr rlim_t mib = rlim_t{1} << 20;
+
+// Text of `n` random characters from a fixed seed, each call different.
+std::string random_text(std::mt19937& rng, size_t n) {
+  static const char alphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string text(n, ' ');
+  for (char& c : text) c = alphabet[rng() % 36];
+  return text;
+}
+
+TEST(MemoryLimit, ATermFileTooLargeToSearchStopsTheRunBeforeAnyOutput) {
+  if (sanitized) GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
+  BREVLITH_LINUX_ONLY("an address-space limit from setrlimit leaves Wine no room to start");
+  ScopedTempDir dir;
+  // 3 MB of terms load in 6 MiB, but their automaton needs over 30 MiB.
+  std::mt19937 rng(11);
+  std::string terms;
+  for (int i = 0; i < 50000; ++i) terms += random_text(rng, 60) + "\r\n";
+  write_file("terms.txt", terms);
+  write_file("in.mbx", mailbox({message(1, 40, terms.substr(0, 60))}));
+  RunOptions options;
+  options.in_child = [] { set_limit(RLIMIT_AS, 24 * mib); };
+  const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"}, options);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, banner);
+  EXPECT_EQ(r.err,
+            "brevlith: the term file terms.txt is too large for memory; split it into smaller "
+            "term files\n");
+  EXPECT_FALSE(exists("brevlithoutput"));
+}
+
+TEST(MemoryLimit, AListingTooLargeForMemoryIsReportedNotTakenForItsEnd) {
+  if (sanitized) GTEST_SKIP() << "address space limits do not work under AddressSanitizer";
+  BREVLITH_LINUX_ONLY("an address-space limit from setrlimit leaves Wine no room to start");
+  ScopedTempDir dir;
+  // On tmpfs where there is one: a disk takes many seconds for these files.
+  std::string boxes =
+      (exists("/dev/shm") ? std::string("/dev/shm") : dir.path()) + "/brevlith-names-XXXXXX";
+  ASSERT_NE(::mkdtemp(boxes.data()), nullptr);
+  struct Removed {
+    std::string path;
+    ~Removed() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+  } removed{boxes};
+  write_file(boxes + "/0.mbx", mailbox({message(1)}));
+  // 15 MB of names, 60,000 of 250 bytes, against 16 MiB in all.
+  std::mt19937 rng(12);
+  for (int i = 0; i < 60000; ++i) {
+    const std::string name = boxes + "/" + std::to_string(i) + random_text(rng, 240) + ".mbx";
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0) << name;
+    ::close(fd);
+  }
+  RunOptions options;
+  options.in_child = [] { set_limit(RLIMIT_AS, 16 * mib); };
+  const RunResult r = run_brevlith({boxes + "/*.mbx"}, options);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, banner + created + "FILE NOT FOUND\r\n");
+  EXPECT_EQ(r.err, "brevlith: cannot search for " + boxes + "/*.mbx: not enough memory\n");
+  EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
+
 #include "tests/test_support.h"
 
 namespace brevlith::testing {
@@ -99,7 +102,8 @@ TEST(SoundBehaviour, OutputFailuresDoNotFlood) {
   }
   write_file("in.mbx", box);
   const RunResult r = run_brevlith({"in.mbx"});
-  EXPECT_EQ(r.exit_code, 1);
+  // Standard output names a standard error that could not be written.
+  EXPECT_EQ(r.exit_code, 1) << r.out;
   EXPECT_EQ(r.out, banner + noted + "Processing: in.mbx\r\n" + std::string(29, '.') + "30\r\n");
   size_t lines = 0;
   for (char c : r.err) lines += c == '\n';
@@ -188,6 +192,173 @@ TEST(SoundBehaviour, AMessageTooLargeForMemoryIsReportedNotACrash) {
             "skipped\n");
   EXPECT_EQ(r.out, banner + created + "Processing: big.mbx\r\n0\r\nProcessing: small.mbx\r\n1\r\n");
   EXPECT_EQ(read_file("brevlithoutput/small-0001.txt"), "fine\r\n");
+}
+
+// ---- Interrupted and changed runs ------------------------------------------
+// The run's standard output is a pipe that the test does not read: once it
+// is full the run waits in the write of a message's ".", so a signal
+// sent then is seen right after that message, and the dots tell which.
+
+std::string numbered_message(int i, size_t size = 40) {
+  std::string m = "From ???@??? " + std::to_string(i) + "\r\nneedle " + std::to_string(i);
+  if (m.size() + 3 < size) m.append(" ").append(size - m.size() - 3, 'x');
+  return m + "\r\n";
+}
+
+std::vector<std::string> numbered_messages(int n, size_t size = 40) {
+  std::vector<std::string> all;
+  for (int i = 1; i <= n; ++i) all.push_back(numbered_message(i, size));
+  return all;
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string all;
+  for (const std::string& p : parts) all += p;
+  return all;
+}
+
+std::string message_file(int i) {
+  char name[64];
+  std::snprintf(name, sizeof name, "brevlithoutput/big-%04d.txt", i);
+  return name;
+}
+
+std::string with_commas(int n) {
+  const std::string digits = std::to_string(n);
+  std::string shown;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) shown += ',';
+    shown += digits[i];
+  }
+  return shown;
+}
+
+TEST(Interrupted, AStopSignalEndsTheRunAfterTheMessageItIsOn) {
+  BREVLITH_LINUX_ONLY("POSIX signals; the Windows build takes console control events instead");
+  const struct {
+    int signal_number;
+    std::vector<std::string> args;
+  } cases[] = {
+      {SIGTERM, {"*.mbx"}},
+      {SIGHUP, {"*.mbx"}},
+      {SIGINT, {"*.mbx"}},  // standard input is no terminal: Ctrl+C is not ignored
+      {SIGTERM, {"*.mbx", "/s=needle"}},
+  };
+  const std::vector<std::string> m = numbered_messages(1000);
+  for (const auto& c : cases) {
+    const std::string label = "signal " + std::to_string(c.signal_number) + " " + c.args.back();
+    ScopedTempDir dir;
+    write_file("big.mbx", joined(m));
+    write_file("later.mbx", numbered_message(1));
+    LiveRun run(c.args);
+    ASSERT_TRUE(run.wait_until_output_full()) << label;
+    run.send(c.signal_number);
+    const RunResult r = run.finish();
+    EXPECT_EQ(r.exit_code, 128 + c.signal_number) << label << r.err;
+    const std::string head = banner + created + "Processing: big.mbx\r\n";
+    ASSERT_TRUE(r.out.starts_with(head)) << label << r.out;
+    const bool search = c.args.size() > 1;
+    const std::string step = search ? "X." : ".";
+    size_t n = 0;
+    while (r.out.compare(head.size() + n * step.size(), step.size(), step) == 0) ++n;
+    ASSERT_GT(n, 100u) << label;
+    ASSERT_LT(n, m.size()) << label << ": the run ended before the signal";
+    const int count = static_cast<int>(n);
+    // The count line says how far the mailbox went; later.mbx is not begun.
+    EXPECT_EQ(r.out,
+              head + std::string(r.out, head.size(), n * step.size()) + with_commas(count) + "\r\n")
+        << label;
+    EXPECT_EQ(r.err, "brevlith: stopped by signal " + std::to_string(c.signal_number) +
+                         " after message " + std::to_string(count) +
+                         " of big.mbx: the messages after it and any later mailboxes were not "
+                         "processed; run again for them\n")
+        << label;
+    if (search) {
+      std::string records;
+      for (int i = 0; i < count; ++i) records += "\r\n" + m[i];
+      EXPECT_EQ(read_file("brevlithoutput/needle.mbx"), records) << label;
+    } else {
+      EXPECT_EQ(list_dir("brevlithoutput").size(), n) << label;
+      EXPECT_EQ(read_file(message_file(count)), m[count - 1]) << label;
+      EXPECT_FALSE(exists(message_file(count + 1))) << label;
+    }
+  }
+}
+
+TEST(Interrupted, EveryMessageFileIsWholeOrAbsent) {
+  BREVLITH_LINUX_ONLY("POSIX signals");
+  ScopedTempDir dir;
+  const std::vector<std::string> m = numbered_messages(20, 5 << 20);  // 5 MB each
+  write_file("big.mbx", joined(m));
+  LiveRun run({"big.mbx"});
+  ASSERT_TRUE(run.wait_for_output("Processing: big.mbx\r\n."));
+  run.send(SIGTERM);  // somewhere in reading or writing message 2 or later
+  const RunResult r = run.finish();
+  const std::vector<std::string> files = list_dir("brevlithoutput");
+  if (r.exit_code == 0 && files.size() == m.size())
+    GTEST_SKIP() << "the run ended before the signal";
+  EXPECT_EQ(r.exit_code, 128 + SIGTERM) << r.err;
+  ASSERT_FALSE(files.empty());
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(files[i], message_file(static_cast<int>(i) + 1).substr(15));
+    EXPECT_TRUE(read_file("brevlithoutput/" + files[i]) == m[i]) << files[i] << " is cut";
+  }
+  EXPECT_EQ(r.err, "brevlith: stopped by signal 15 after message " + std::to_string(files.size()) +
+                       " of big.mbx: the messages after it and any later mailboxes were not "
+                       "processed; run again for them\n");
+}
+
+TEST(Interrupted, CtrlCWithStandardInputOnATerminalIsIgnored) {
+  BREVLITH_LINUX_ONLY("POSIX signals");
+  ScopedTempDir dir;
+  const std::vector<std::string> m = numbered_messages(1000);
+  write_file("big.mbx", joined(m));
+  LiveOptions on_terminal;
+  on_terminal.stdin_on_terminal = true;
+  LiveRun run({"big.mbx"}, on_terminal);
+  ASSERT_TRUE(run.wait_until_output_full());
+  run.send(SIGINT);
+  const RunResult r = run.finish();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(list_dir("brevlithoutput").size(), m.size());
+  EXPECT_EQ(read_file(message_file(1000)), m.back());
+}
+
+TEST(ChangedWhileRead, AMailboxCutOrGrownByAnotherProgramIsReported) {
+  BREVLITH_LINUX_ONLY("another program changes the mailbox while flock binds only Linux programs");
+  const std::vector<std::string> m = numbered_messages(1000);
+  const off_t whole = static_cast<off_t>(joined(m).size());
+  const struct {
+    const char* label;
+    off_t size_after;  // the mailbox's size once changed
+  } cases[] = {
+      {"cut in the middle of a message", whole - whole / 3 - 7},
+      {"grown by a message", whole + static_cast<off_t>(numbered_message(1001).size())},
+  };
+  for (const auto& c : cases) {
+    ScopedTempDir dir;
+    write_file("big.mbx", joined(m));
+    LiveRun run({"big.mbx"});
+    ASSERT_TRUE(run.wait_until_output_full()) << c.label;
+    if (c.size_after < whole) {
+      ASSERT_EQ(::truncate("big.mbx", c.size_after), 0);
+    } else {
+      const int fd = ::open("big.mbx", O_WRONLY | O_APPEND);
+      const std::string more = numbered_message(1001);
+      ASSERT_EQ(::write(fd, more.data(), more.size()), static_cast<ssize_t>(more.size()));
+      ::close(fd);
+    }
+    const RunResult r = run.finish();
+    EXPECT_EQ(r.exit_code, 1) << c.label;
+    EXPECT_EQ(r.err, "brevlith: mailbox big.mbx changed while it was read (" +
+                         std::to_string(whole) + " bytes when opened, " +
+                         std::to_string(c.size_after) +
+                         " at the end): its last message may be cut off or messages missing; run "
+                         "again when no other program writes to it\n")
+        << c.label;
+    EXPECT_EQ(read_file(message_file(1)), m[0]) << c.label;
+  }
 }
 
 }  // namespace

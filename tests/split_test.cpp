@@ -105,7 +105,10 @@ TEST(Split, SeveralMailboxesAndBaseNames) {
   write_file(".mbx", "hidden, never matched\r\n");
   write_file("noext", "n\r\n");
   RunResult r = run_brevlith({"*.*"});
-  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, host_stderr("brevlith: the message files of a.txt (a-0001.txt and on) replace "
+                               "those of a.mbx, which has the same base name; rename one of them, "
+                               "or split them in separate runs from separate folders\n"));
   // Sorted without regard to case; a.txt has the same base name and overwrites a-0001.txt.
   EXPECT_EQ(r.out, banner + created + "Processing: a.mbx\r\n.2\r\nProcessing: a.txt\r\n1\r\n" +
                        "Processing: b.c.mbx\r\n1\r\nProcessing: noext\r\n1\r\n");

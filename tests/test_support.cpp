@@ -3,7 +3,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -224,6 +226,109 @@ ChildResult run_in_child(const std::function<int()>& body, ChildOutput output) {
   ::waitpid(pid, &status, 0);
   r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return r;
+}
+
+LiveRun::LiveRun(const std::vector<std::string>& args, const LiveOptions& options) {
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (::pipe(in_pipe) || ::pipe(out_pipe) || ::pipe(err_pipe)) throw std::runtime_error("pipe");
+  // Filled in advance to leave 1 KiB free, so that a run waits after a few
+  // hundred messages; finish() drops the filling.
+  ::fcntl(out_pipe[0], F_SETPIPE_SZ, 4096);
+  filling_ = static_cast<size_t>(::fcntl(out_pipe[0], F_GETPIPE_SZ)) - 1024;
+  if (::write(out_pipe[1], std::string(filling_, '#').data(), filling_) !=
+      static_cast<ssize_t>(filling_))
+    throw std::runtime_error("cannot fill the pipe");
+  int slave = -1;
+  if (options.stdin_on_terminal && ::openpty(&terminal_, &slave, nullptr, nullptr, nullptr) != 0)
+    throw std::runtime_error("openpty");
+  std::fflush(nullptr);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    if (slave >= 0) {
+      ::setsid();
+      ::ioctl(slave, TIOCSCTTY, 0);
+      ::dup2(slave, 0);
+    } else {
+      ::dup2(in_pipe[0], 0);
+    }
+    ::dup2(out_pipe[1], 1);
+    if (options.stdout_non_blocking) ::fcntl(1, F_SETFL, ::fcntl(1, F_GETFL) | O_NONBLOCK);
+    ::dup2(err_pipe[1], 2);
+    for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1],
+                   slave, terminal_})
+      if (fd >= 0) ::close(fd);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, SIG_DFL);
+    std::vector<char*> argv{const_cast<char*>(native_brevlith_binary().c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  for (int fd : {in_pipe[0], in_pipe[1], out_pipe[1], err_pipe[1], slave})
+    if (fd >= 0) ::close(fd);
+  out_ = out_pipe[0];
+  err_ = err_pipe[0];
+}
+
+LiveRun::~LiveRun() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  for (int fd : {out_, err_, terminal_})
+    if (fd >= 0) ::close(fd);
+}
+
+bool LiveRun::wait_until_output_full(int timeout_seconds) {
+  const int capacity = ::fcntl(out_, F_GETPIPE_SZ);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  for (int held = 0; std::chrono::steady_clock::now() < deadline; ::usleep(2000))
+    if (::ioctl(out_, FIONREAD, &held) == 0 && held >= capacity) return true;
+  return false;
+}
+
+bool LiveRun::wait_for_output(const std::string& text, int timeout_seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  while (out_read_.find(text) == std::string::npos) {
+    pollfd p{out_, POLLIN, 0};
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    if (::poll(&p, 1, 100) <= 0) continue;
+    char buffer[4096];
+    const ssize_t got = ::read(out_, buffer, sizeof buffer);
+    if (got <= 0) return false;
+    out_read_.append(buffer, static_cast<size_t>(got));
+  }
+  return true;
+}
+
+void LiveRun::send(int signal_number) { ::kill(pid_, signal_number); }
+
+RunResult LiveRun::finish(int timeout_seconds) {
+  RunResult result;
+  result.out = std::exchange(out_read_, {});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+  pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+  for (int open_count = 2; open_count > 0 && std::chrono::steady_clock::now() < deadline;) {
+    if (::poll(fds, 2, 100) <= 0) continue;
+    for (pollfd& p : fds) {
+      if (p.fd < 0 || !(p.revents & (POLLIN | POLLHUP))) continue;
+      char buffer[65536];
+      const ssize_t got = ::read(p.fd, buffer, sizeof buffer);
+      if (got <= 0) {
+        p.fd = -1;
+        --open_count;
+      } else {
+        (p.fd == out_ ? result.out : result.err).append(buffer, static_cast<size_t>(got));
+      }
+    }
+  }
+  if (std::chrono::steady_clock::now() >= deadline) ::kill(pid_, SIGKILL);
+  int status = 0;
+  ::waitpid(pid_, &status, 0);
+  pid_ = -1;
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out.erase(0, filling_);
+  return result;
 }
 
 }  // namespace brevlith::testing

@@ -112,6 +112,40 @@ struct ChildResult {
   std::string out;
 };
 ChildResult run_in_child(const std::function<int()>& body, ChildOutput output);
+
+struct LiveOptions {
+  // Standard input on a pseudo-terminal, the run's controlling terminal;
+  // else an empty pipe.
+  bool stdin_on_terminal = false;
+  // Standard output's pipe set O_NONBLOCK, as some parents hand it over.
+  bool stdout_non_blocking = false;
+};
+
+// A run of the built brevlith that the test steers while it goes on. Its
+// standard output is a pipe with room for 1 KiB, read only by finish() (or
+// wait_for_output): a run that prints more waits in a write, at a place the
+// test knows. The stop signals start at their defaults,
+// whatever the test runner ignores.
+class LiveRun {
+ public:
+  explicit LiveRun(const std::vector<std::string>& args, const LiveOptions& options = {});
+  ~LiveRun();
+  LiveRun(const LiveRun&) = delete;
+  LiveRun& operator=(const LiveRun&) = delete;
+  // True once standard output's pipe is full, false after `timeout_seconds`.
+  bool wait_until_output_full(int timeout_seconds = 30);
+  // Reads standard output until it holds `text`; false at its end.
+  bool wait_for_output(const std::string& text, int timeout_seconds = 30);
+  void send(int signal_number);
+  // Reads both streams to their end and waits for the exit.
+  RunResult finish(int timeout_seconds = 60);
+
+ private:
+  int pid_ = -1;
+  int out_ = -1, err_ = -1, terminal_ = -1;
+  size_t filling_ = 0;
+  std::string out_read_;
+};
 #endif
 
 }  // namespace brevlith::testing

@@ -181,10 +181,11 @@ Wide to_wide(const Text& text) {
   }
 }
 
-Text to_text(const Wide& wide) {
+Text to_text(const Wide& wide, bool* replaced) {
+  if (replaced) *replaced = false;
   if (wide.empty()) return {};
   try {
-    return host::wide_char_to_multi_byte(wide);
+    return host::wide_char_to_multi_byte(wide, replaced);
   } catch (const std::bad_alloc&) {
     return {};
   }

@@ -68,7 +68,9 @@ template <class S>
 void replace_any(S& variable, const S& from_set, const S& to_set);
 
 // Through the host's ANSI code page; "" on failure, no error raised.
+// `replaced`, where given, tells whether a character the code page cannot
+// hold became "?": a wildcard, so the text must not be used as a name.
 Wide to_wide(const Text& text);
-Text to_text(const Wide& wide);
+Text to_text(const Wide& wide, bool* replaced = nullptr);
 
 }  // namespace brevlith

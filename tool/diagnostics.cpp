@@ -5,12 +5,26 @@
 
 namespace brevlith {
 
-void report(Outcome& outcome, std::string_view line) {
-  outcome.failed = true;
-  std::string text = "brevlith: ";
+namespace {
+
+void print_diagnostic(std::string_view prefix, std::string_view line) {
+  std::string text(prefix);
   text.append(line).append(host::diagnostic_line_end);
   ErrorScope scope;  // a failing standard error changes nothing else
   error_print_text(text);
+}
+
+}  // namespace
+
+void report(Outcome& outcome, std::string_view line) {
+  outcome.failed = true;
+  print_diagnostic("brevlith: ", line);
+}
+
+void warn(Outcome& outcome, std::string_view kind, std::string_view file, std::string_view line) {
+  std::string key(kind);
+  key.append(1, '\0').append(file);
+  if (outcome.warned.insert(std::move(key)).second) print_diagnostic("brevlith: warning: ", line);
 }
 
 void report_output_failure(Outcome& outcome, const std::string& name, const ErrorStatus& status) {
@@ -41,6 +55,11 @@ std::string reason(const ErrorStatus& status) {
       return "not enough memory";
     case host::win32::write_protect:
       return "read-only file system";
+    case host::win32::bad_unit:
+      return "no such device or address";
+    case host::win32::broken_pipe:
+    case host::win32::no_data:
+      return "broken pipe: the reading end is closed";
     case host::win32::gen_failure:
       return "input/output error";
     case host::win32::sharing_violation:
@@ -61,6 +80,8 @@ std::string reason(const ErrorStatus& status) {
       return "a file of that name exists";
     case host::win32::filename_exced_range:
       return "name too long";
+    case host::win32::bad_device:
+      return "the name is a device";
     case host::win32::cant_resolve_filename:
       return "too many levels of symbolic links";
     default:

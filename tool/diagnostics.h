@@ -1,7 +1,9 @@
 // Diagnostics: one line each on standard error, "brevlith: " first, naming
-// the file and the reason. Any diagnostic makes the exit code 1.
+// the file and the reason. An error makes the exit code 1; a warning (the
+// run followed its rules, but probably not the user's intent) leaves it.
 #pragma once
 
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -11,13 +13,16 @@ namespace brevlith {
 
 struct Outcome {
   bool failed = false;
-  int output_failures = 0;  // failures to write a message file, all of them
+  int output_failures = 0;       // failures to write a message file, all of them
+  std::set<std::string> warned;  // kind and file of each warning shown
 };
 
 // After this many output failures further ones are only counted.
 inline constexpr int output_failures_shown = 20;
 
 void report(Outcome& outcome, std::string_view line);
+// "brevlith: warning: <line>", at most once for each kind and file.
+void warn(Outcome& outcome, std::string_view kind, std::string_view file, std::string_view line);
 // "cannot write <name>: <reason>", or only counted past the limit.
 void report_output_failure(Outcome& outcome, const std::string& name, const ErrorStatus& status);
 // The closing count of output failures that were not shown.

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/host.h"
 #include "tool/run.h"
 
 namespace brevlith {
@@ -19,6 +20,24 @@ bool prepare_output_directory(Run& run);
 
 // Splits every mailbox that `pattern` matches; "FILE NOT FOUND" for none.
 void walk_mailboxes(Run& run, const std::string& pattern);
+
+// Splits the one mailbox of that exact name (a name the shell expanded):
+// never matched again as a pattern, and left out, as a match would be, when
+// it is a folder, hidden or not a regular file.
+void walk_exact_mailbox(Run& run, const std::string& name);
+
+// Records the stop signal in the run and, the first time, reports where the
+// run stopped ("stopped by signal N " + where). Returns true.
+bool note_stop(Run& run, const std::string& where);
+
+// True once a stop signal has come; `where()` is built only then, since the
+// walk asks after every message. Asked before each mailbox and after each
+// message but the last: a run that has done everything says nothing.
+template <class Where>
+bool stopping(Run& run, Where&& where) {
+  if (run.stop_signal == 0 && host::stop_signal() == 0) return false;
+  return note_stop(run, where());
+}
 
 // The name before its last ".": in.mbx gives in, .mbx gives "".
 std::string base_name_of(const std::string& mailbox_name);

@@ -16,10 +16,14 @@ void print_banner();
 // Sets mailbox_pattern, search_term and the walks to make.
 void read_command_line(Run& run);
 
-// A shell expands `brevlith *.mbx` into several names: when two or more
-// arguments stand before the first option and each names an existing
-// entry, each is its own pattern. Otherwise just the one pattern.
-std::vector<std::string> mailbox_patterns(const std::string& mailbox_pattern,
-                                          const std::vector<std::string>& leading_arguments);
+// The walks for the words before the options (where the host hands over
+// split arguments) and the pattern cut from the tail. A shell expands
+// `brevlith *.mbx` into several names: when each of two or more words names
+// an existing entry, each is walked as that file. When not all do, the
+// words joined are one pattern if that names a mailbox (a name with a
+// blank); otherwise each word is its own walk, so that one missing name
+// does not hide the others. Fewer than two words: the one pattern.
+std::vector<Walk> mailbox_walks(const std::string& mailbox_pattern,
+                                const std::vector<std::string>& leading_words);
 
 }  // namespace brevlith

@@ -38,9 +38,12 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
     name.append(file_stem(term)).append(".mbx");
   // Another run may be adding to the same term mailbox: wait for its record
   // to end rather than lose this one. New files are no more readable than
-  // the mailbox they come from.
+  // the mailbox they come from. The name is built from a mailbox's own,
+  // which may hold "?" on POSIX.
   open_channel(name, channel, term.empty() ? Mode::output : Mode::append, 128,
-               term.empty() ? LockWait::none : LockWait::bounded, mailbox_channel);
+               {.wait = term.empty() ? LockWait::none : LockWait::bounded,
+                .template_channel = mailbox_channel,
+                .literal = true});
   const ErrorStatus opened = scope.take();
   const Channel* open = find_channel(channel);
   const uint64_t record_start = open ? open->file_position : 0;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,17 +16,32 @@ namespace brevlith {
 // file lends new output files their permission bits.
 inline constexpr int32_t mailbox_channel = 1;
 
+// One walk of the run: a pattern the tool matches, or (exact) a name the
+// shell expanded, opened as it is.
+struct Walk {
+  std::string pattern;
+  bool exact = false;
+  bool operator==(const Walk&) const = default;
+};
+
 struct Run {
   std::string mailbox_pattern;
   std::string search_term;
   std::vector<std::string> terms;  // from a term file
   int32_t term_count = 0;
-  // The walks to make: the pattern, or each name the shell expanded.
-  std::vector<std::string> patterns;
+  // The walks to make, in order.
+  std::vector<Walk> walks;
+  // Base names of the mailboxes that wrote numbered message files, with the
+  // mailbox that did (a later one of the same base name replaces them).
+  std::map<std::string, std::string> numbered_bases;
+  // Whether messages go to numbered files: normal mode, or an empty term.
+  bool numbered_files = false;
   // The terms that select messages (terms, or search_term alone), searched
   // in one pass over each message.
   std::unique_ptr<TermSearch> searcher;
   Outcome outcome;
+  // The signal the run stopped for, 0 while it goes on.
+  int stop_signal = 0;
 };
 
 }  // namespace brevlith

@@ -6,6 +6,7 @@
 #include "files/lines.h"
 #include "text/numbers.h"
 #include "text/strings.h"
+#include "tool/input_warnings.h"
 
 namespace brevlith {
 namespace {
@@ -28,13 +29,19 @@ bool load_terms(Run& run) {
              "cannot open term file " + shown_name(run.search_term) + ": " + reason(failed));
       return false;
     }
+    if (!failed.code && !run.search_term.empty())
+      warn_if_term_looks_like_a_file(run.outcome, run.search_term);
     return true;
   }
   // Parallel runs given the same term file each hold it while they load it.
-  open_channel(run.search_term, term_channel, Mode::input, 128, LockWait::bounded);
+  open_channel(run.search_term, term_channel, Mode::input, 128, {.wait = LockWait::bounded});
   const ErrorStatus opened = scope.take();
-  // A wildcard term that happens to match a file is searched for as text.
-  if (opened.code != 0 && opened.code != wildcard_name) {
+  // A wildcard term that happens to match a file is searched for as text,
+  // and so is the name of a device or of anything else that is no disk file.
+  const bool as_text = opened.code == wildcard_name ||
+                       opened.host_error == host::win32::bad_device ||
+                       opened.host_error == host::win32::bad_file_type;
+  if (opened.code != 0 && !as_text) {
     report(run.outcome,
            "cannot open term file " + shown_name(run.search_term) + ": " + reason(opened));
     return false;
@@ -64,15 +71,26 @@ bool load_terms(Run& run) {
   } catch (const std::bad_alloc&) {
     close_channel(term_channel);
     run.terms = {};
-    report(run.outcome,
-           "the term file " + shown_name(run.search_term) + " is too large for memory");
+    report(run.outcome, "the term file " + shown_name(run.search_term) +
+                            " is too large for memory; split it into smaller term files");
     return false;
   }
   run.term_count = static_cast<int32_t>(run.terms.size());
+  if (const Channel* c = find_channel(term_channel); c && run.term_count == 1)
+    warn_if_lone_line_feeds(run.outcome, run.search_term, true, run.terms[0],
+                            c->file_position + c->buffer_index);
   close_channel(term_channel);
-  screen_write_text(
-      concat(concat(std::string("Searching for a total of "), number_text(run.term_count)),
-             std::string(" terms.")));
+  try {
+    screen_write_text(
+        concat(concat(std::string("Searching for a total of "), number_text(run.term_count)),
+               std::string(" terms.")));
+  } catch (const std::bad_alloc&) {
+    // Memory is short before the search is even built: stop, naming the file.
+    run.terms = {};
+    report(run.outcome, "the term file " + shown_name(run.search_term) +
+                            " is too large for memory; split it into smaller term files");
+    return false;
+  }
   screen_line_end();
   return true;
 }

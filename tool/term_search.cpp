@@ -5,8 +5,8 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <iterator>
+#include <new>
 #include <utility>
 
 #include "text/strings.h"
@@ -88,25 +88,33 @@ bool holds_folded(std::string_view message, std::string_view term) {
 // An Aho-Corasick automaton over byte classes: each byte of the message is
 // mapped through the fold and its class in one table look-up, so the
 // message is folded as it is read. States are numbered breadth first, so
-// failure links always lead to lower numbers.
+// failure links always lead to lower numbers and a state's children have
+// consecutive numbers. "Loud" states are those where some term ends, there
+// or down the failure chain; only they carry output.
 struct TermSearch::Automaton {
+  static constexpr uint32_t loud_bit = uint32_t{1} << 31;
+
   std::array<uint8_t, 256> cls{};  // message byte -> class of its folded value; 0: in no term
   unsigned shift = 0;              // a row holds 1 << shift classes
   size_t overlap = 0;              // longest term - 1
   uint32_t dense_count = 0;        // states with a full row
   bool dense_only = false;
   // Dense only: rows[(state << shift) + class] is the next state << shift;
-  // states from out_start on (shifted) have output. Otherwise rows hold plain
-  // state numbers for the states below dense_count.
+  // the loud states are numbered from out_start on (shifted). Otherwise rows
+  // hold plain state numbers for the states below dense_count.
   std::vector<uint32_t> rows;
   uint32_t out_start = 0;
-  // Beyond the dense states: own edges sorted by class, and failure links.
-  std::vector<uint32_t> fail, edge_begin, edge_target;
-  std::vector<uint8_t> edge_class, has_output;
-  // Per state: the list indexes of the term ending there, and the next
-  // state on the failure chain where a term ends.
+  // Not dense only: the children of s are the states from child_begin[s] to
+  // child_begin[s + 1], class_in the class of the edge into each state, link
+  // each state's failure link with loud_bit set for loud states; `loud`
+  // lists the loud states, ascending. Nine bytes a state in all.
+  std::vector<uint32_t> child_begin, link, loud;
+  std::vector<uint8_t> class_in;
+  // Per loud state, in the order of their numbers: the list indexes of the
+  // term ending there, and the next loud state on the failure chain where a
+  // term ends.
   std::vector<uint32_t> terms_begin, term_list, dict;
-  std::vector<uint32_t> mark;  // the message in which the state was last recorded
+  std::vector<uint32_t> mark;  // the message in which the loud state was last recorded
   uint32_t generation = 0;
   uint32_t groups = 0, found = 0;  // different terms; found in this message
 
@@ -118,14 +126,14 @@ struct TermSearch::Automaton {
     found = 0;
   }
 
-  // Marks the terms ending at `state` and along its dictionary chain; a
-  // state recorded before in this message has had its whole chain done.
-  void record(uint32_t state, std::vector<char>& hits) {
-    for (uint32_t s = state; s != none && mark[s] != generation; s = dict[s]) {
-      mark[s] = generation;
-      if (terms_begin[s] == terms_begin[s + 1]) continue;
+  // Marks the terms ending at loud state `o` and along its dictionary chain;
+  // a state recorded before in this message has had its whole chain done.
+  void record(uint32_t o, std::vector<char>& hits) {
+    for (; o != none && mark[o] != generation; o = dict[o]) {
+      mark[o] = generation;
+      if (terms_begin[o] == terms_begin[o + 1]) continue;
       ++found;
-      for (uint32_t k = terms_begin[s]; k < terms_begin[s + 1]; ++k) {
+      for (uint32_t k = terms_begin[o]; k < terms_begin[o + 1]; ++k) {
         hits[term_list[k]] = 1;
         found_list->push_back(term_list[k]);
       }
@@ -134,15 +142,21 @@ struct TermSearch::Automaton {
   std::vector<uint32_t>* found_list = nullptr;
   bool all_found() const { return found == groups; }
 
+  uint32_t failure(uint32_t s) const { return link[s] & ~loud_bit; }
+  uint32_t loud_index(uint32_t s) const {
+    return static_cast<uint32_t>(std::lower_bound(loud.begin(), loud.end(), s) - loud.begin());
+  }
+
   uint32_t step(uint32_t s, uint8_t c) const {
     while (s >= dense_count) {
-      for (uint32_t e = edge_begin[s]; e < edge_begin[s + 1]; ++e)
-        if (edge_class[e] == c) return edge_target[e];
-      s = fail[s];
+      for (uint32_t t = child_begin[s]; t < child_begin[s + 1]; ++t)
+        if (class_in[t] == c) return t;
+      s = failure(s);
     }
     return rows[(size_t{s} << shift) + c];
   }
 
+  void build(const std::vector<std::pair<std::string_view, uint32_t>>& usable);
   void scan(const unsigned char* text, size_t n, std::vector<char>& hits);
   void scan_dense(const unsigned char* text, size_t n, std::vector<char>& hits);
 };
@@ -152,8 +166,8 @@ void TermSearch::Automaton::scan(const unsigned char* text, size_t n, std::vecto
   uint32_t s = 0;
   for (size_t i = 0; i < n; ++i) {
     s = step(s, cls[text[i]]);
-    if (has_output[s]) {
-      record(s, hits);
+    if (link[s] & loud_bit) {
+      record(loud_index(s), hits);
       if (all_found()) return;
     }
   }
@@ -168,7 +182,7 @@ void TermSearch::Automaton::scan_dense(const unsigned char* text, size_t n,
   const uint8_t* c = cls.data();
   const uint32_t out = out_start;
   const auto hit = [&](size_t s) {
-    record(static_cast<uint32_t>(s >> shift), hits);
+    record(static_cast<uint32_t>((s - out) >> shift), hits);
     return all_found();
   };
   constexpr size_t pieces = 4;
@@ -233,150 +247,162 @@ TermSearch::TermSearch(const std::vector<std::string>& terms) : hits_(terms.size
     for (const auto& u : usable) single_indexes_.push_back(u.second);
     return;
   }
-
   auto a = std::make_unique<Automaton>();
-  // Byte classes: one per folded byte value that some term holds.
+  a->build(usable);
+  a->found_list = &found_;
+  automaton_ = std::move(a);
+}
+
+// Built straight from the sorted terms, level by level, without a pointer
+// trie: a term file of millions of bytes makes millions of states, and each
+// byte kept per state during the build costs megabytes.
+void TermSearch::Automaton::build(
+    const std::vector<std::pair<std::string_view, uint32_t>>& usable) {
+  // Byte classes: one per folded byte value that some term holds. Terms are
+  // folded, so the order of classes is the order of bytes.
   std::array<uint8_t, 256> class_of{};
   for (const auto& u : usable)
     for (const unsigned char b : u.first) class_of[b] = 1;
   unsigned classes = 1;
   for (int v = 0; v < 256; ++v)
     if (class_of[v]) class_of[v] = static_cast<uint8_t>(classes++);
-  for (int b = 0; b < 256; ++b) a->cls[b] = class_of[fold_table[b]];
-  a->shift = static_cast<unsigned>(std::bit_width(classes - 1));
+  for (int b = 0; b < 256; ++b) cls[b] = class_of[fold_table[b]];
+  shift = static_cast<unsigned>(std::bit_width(classes - 1));
 
-  // The trie, as first-child and next-sibling lists while it is built.
-  std::vector<uint32_t> first_child{none}, next_sibling{none}, group_of{none};
-  std::vector<uint8_t> edge_of{0};
-  std::vector<uint32_t> group_begin;  // into the sorted `usable`
-  const auto child = [&](uint32_t node, uint8_t c) {
-    for (uint32_t k = first_child[node]; k != none; k = next_sibling[k])
-      if (edge_of[k] == c) return k;
-    return none;
-  };
+  // The different terms (groups), and the number of states: one per byte
+  // that a term does not share with the term before it.
+  std::vector<uint32_t> group_begin;  // into `usable`
+  size_t states = 1;
   for (size_t i = 0; i < usable.size(); ++i) {
-    if (i > 0 && usable[i].first == usable[i - 1].first) continue;
-    uint32_t node = 0;
-    for (const unsigned char b : usable[i].first) {
-      const uint8_t c = class_of[b];
-      uint32_t next = child(node, c);
-      if (next == none) {
-        next = static_cast<uint32_t>(first_child.size());
-        first_child.push_back(none);
-        next_sibling.push_back(first_child[node]);
-        group_of.push_back(none);
-        edge_of.push_back(c);
-        first_child[node] = next;
-      }
-      node = next;
+    const std::string_view t = usable[i].first;
+    size_t shared = 0;
+    if (i > 0) {
+      const std::string_view p = usable[i - 1].first;
+      if (t == p) continue;
+      while (shared < p.size() && shared < t.size() && p[shared] == t[shared]) ++shared;
     }
-    group_of[node] = static_cast<uint32_t>(group_begin.size());
     group_begin.push_back(static_cast<uint32_t>(i));
-    a->overlap = std::max(a->overlap, usable[i].first.size() - 1);
+    states += t.size() - shared;
+    overlap = std::max(overlap, t.size() - 1);
   }
   group_begin.push_back(static_cast<uint32_t>(usable.size()));
-  a->groups = static_cast<uint32_t>(group_begin.size() - 1);
+  groups = static_cast<uint32_t>(group_begin.size() - 1);
+  if (states >= loud_bit) throw std::bad_alloc();  // no numbers for so many states
+  const auto count = static_cast<uint32_t>(states);
+  const auto term = [&](uint32_t g) { return usable[group_begin[g]].first; };
 
-  // Breadth-first numbering.
-  const uint32_t count = static_cast<uint32_t>(first_child.size());
-  std::vector<uint32_t> order, number(count);
-  order.reserve(count);
-  order.push_back(0);
-  for (size_t k = 0; k < order.size(); ++k)
-    for (uint32_t ch = first_child[order[k]]; ch != none; ch = next_sibling[ch])
-      order.push_back(ch);
-  for (uint32_t k = 0; k < count; ++k) number[order[k]] = k;
+  // Level by level: the states at depth d + 1 are the different prefixes of
+  // d + 1 bytes, in sorted order, so a parent's children come out together
+  // and ascending. `node[j]` is the state of active term j's prefix.
+  child_begin.assign(size_t{count} + 1, 0);
+  class_in.assign(count, 0);
+  std::vector<uint32_t> active(groups), node(groups, 0);
+  for (uint32_t g = 0; g < groups; ++g) active[g] = g;
+  std::vector<std::pair<uint32_t, uint32_t>> ends;  // (state, group), ascending
+  ends.reserve(groups);
+  uint32_t next = 1, level_begin = 0, level_end = 1;
+  for (size_t depth = 0; !active.empty(); ++depth) {
+    uint32_t filled = level_begin, kept = 0;
+    uint32_t last_parent = none, last_state = none;
+    uint8_t last_class = 0;
+    for (uint32_t j = 0; j < active.size(); ++j) {
+      const uint32_t g = active[j], parent = node[j];
+      const std::string_view t = term(g);
+      const uint8_t c = class_of[static_cast<unsigned char>(t[depth])];
+      while (filled <= parent) child_begin[filled++] = next;
+      if (parent != last_parent || c != last_class) {
+        class_in[next] = c;
+        last_state = next++;
+        last_parent = parent;
+        last_class = c;
+      }
+      if (t.size() == depth + 1) {
+        ends.emplace_back(last_state, g);
+      } else {
+        active[kept] = g;
+        node[kept++] = last_state;
+      }
+    }
+    while (filled < level_end) child_begin[filled++] = next;
+    active.resize(kept);
+    node.resize(kept);
+    level_begin = level_end;
+    level_end = next;
+  }
+  for (uint32_t s = level_begin; s <= count; ++s) child_begin[s] = next;
+  active = {};
+  node = {};
 
-  const size_t row = size_t{1} << a->shift;
+  const size_t row = size_t{1} << shift;
   const size_t rows_fit = dense_budget / (row * sizeof(uint32_t));
-  a->dense_count = static_cast<uint32_t>(std::clamp<size_t>(rows_fit, 1, count));
-  a->dense_only = size_t{2} * count <= rows_fit;  // room for the gap made below
-  a->rows.assign(size_t{a->dense_count} << a->shift, 0);
-  a->fail.assign(count, 0);
-  a->edge_begin.assign(count + 1, 0);
-  a->dict.assign(count, none);
-  a->has_output.assign(count, 0);
+  dense_count = static_cast<uint32_t>(std::clamp<size_t>(rows_fit, 1, count));
+  dense_only = size_t{2} * count <= rows_fit;  // room for the gap made below
+  rows.assign(size_t{dense_count} << shift, 0);
+  link.assign(count, 0);
+  // In breadth-first order every state's failure target is done before it,
+  // and so is whether that target is loud.
+  std::vector<uint32_t> group_of_loud;
+  size_t end_at = 0;
   for (uint32_t k = 0; k < count; ++k) {
-    const uint32_t node = order[k];
-    a->edge_begin[k + 1] = a->edge_begin[k];
-    for (uint32_t ch = first_child[node]; ch != none; ch = next_sibling[ch]) {
-      a->edge_class.push_back(edge_of[ch]);
-      a->edge_target.push_back(number[ch]);
-      ++a->edge_begin[k + 1];
+    const uint32_t f = failure(k);
+    const bool ends_here = end_at < ends.size() && ends[end_at].first == k;
+    if (ends_here || (k > 0 && (link[f] & loud_bit))) {
+      link[k] |= loud_bit;
+      loud.push_back(k);
+      group_of_loud.push_back(ends_here ? ends[end_at++].second : none);
+      const uint32_t of = k > 0 && (link[f] & loud_bit) ? loud_index(f) : none;
+      dict.push_back(of == none ? none : group_of_loud[of] != none ? of : dict[of]);
     }
-  }
-  // In breadth-first order every state's failure target is done before it.
-  for (uint32_t k = 0; k < count; ++k) {
-    const uint32_t node = order[k];
-    if (k < a->dense_count) {
-      uint32_t* r = &a->rows[size_t{k} << a->shift];
-      const uint32_t* fr = &a->rows[size_t{a->fail[k]} << a->shift];
+    if (k < dense_count) {
+      uint32_t* r = &rows[size_t{k} << shift];
+      const uint32_t* fr = &rows[size_t{f} << shift];
       for (size_t c = 0; c < classes; ++c) r[c] = k == 0 ? 0 : fr[c];
-      for (uint32_t ch = first_child[node]; ch != none; ch = next_sibling[ch])
-        r[edge_of[ch]] = number[ch];
+      for (uint32_t t = child_begin[k]; t < child_begin[k + 1]; ++t) r[class_in[t]] = t;
     }
-    for (uint32_t ch = first_child[node]; ch != none; ch = next_sibling[ch]) {
-      const uint32_t target = number[ch];
-      a->fail[target] = k == 0 ? 0 : a->step(a->fail[k], edge_of[ch]);
-    }
-    if (k > 0) {
-      const uint32_t f = a->fail[k];
-      a->dict[k] = group_of[order[f]] != none ? f : a->dict[f];
-    }
-    a->has_output[k] = group_of[node] != none || a->dict[k] != none;
+    for (uint32_t t = child_begin[k]; t < child_begin[k + 1]; ++t)
+      link[t] = k == 0 ? 0 : step(f, class_in[t]);
   }
+  ends = {};
 
-  // With every state dense, those with output are numbered from a power of
-  // two on, so that the scan tells a step into any of them by one test of
-  // all its pieces' states together. The numbers in the gap stay unused.
-  uint32_t numbers = count;
-  std::vector<uint32_t> final_of(count);
-  if (a->dense_only) {
-    uint32_t quiet = 0;
-    for (uint32_t k = 0; k < count; ++k) quiet += a->has_output[k] == 0;
-    const uint32_t first_loud = std::bit_ceil(quiet);
+  const auto loud_count = static_cast<uint32_t>(loud.size());
+  terms_begin.assign(size_t{loud_count} + 1, 0);
+  for (uint32_t o = 0; o < loud_count; ++o) {
+    const uint32_t g = group_of_loud[o];
+    terms_begin[o + 1] = terms_begin[o] + (g == none ? 0 : group_begin[g + 1] - group_begin[g]);
+  }
+  term_list.resize(usable.size());
+  for (uint32_t o = 0; o < loud_count; ++o) {
+    const uint32_t g = group_of_loud[o];
+    if (g == none) continue;
+    uint32_t at = terms_begin[o];
+    for (uint32_t u = group_begin[g]; u < group_begin[g + 1]; ++u)
+      term_list[at++] = usable[u].second;
+  }
+  mark.assign(loud_count, 0);
+
+  // With every state dense, the loud ones are numbered from a power of two
+  // on, in their order, so that the scan tells a step into any of them by
+  // one test of all its pieces' states together. The numbers in the gap
+  // stay unused.
+  if (dense_only) {
+    const uint32_t first_loud = std::bit_ceil(count - loud_count);
+    std::vector<uint32_t> final_of(count);
     uint32_t next_quiet = 0, next_loud = first_loud;
     for (uint32_t k = 0; k < count; ++k)
-      final_of[k] = a->has_output[k] ? next_loud++ : next_quiet++;
-    numbers = next_loud;
-    std::vector<uint32_t> table(size_t{numbers} << a->shift, 0);
+      final_of[k] = (link[k] & loud_bit) ? next_loud++ : next_quiet++;
+    std::vector<uint32_t> table(size_t{next_loud} << shift, 0);
     for (uint32_t k = 0; k < count; ++k)
       for (size_t c = 0; c < row; ++c)
-        table[(size_t{final_of[k]} << a->shift) + c] =
-            final_of[a->rows[(size_t{k} << a->shift) + c]] << a->shift;
-    a->rows = std::move(table);
-    a->out_start = first_loud << a->shift;
-  } else {
-    for (uint32_t k = 0; k < count; ++k) final_of[k] = k;
-  }
-  std::vector<uint32_t> dict(numbers, none), terms_count(numbers, 0);
-  for (uint32_t k = 0; k < count; ++k) {
-    dict[final_of[k]] = a->dict[k] == none ? none : final_of[a->dict[k]];
-    const uint32_t g = group_of[order[k]];
-    if (g != none) terms_count[final_of[k]] = group_begin[g + 1] - group_begin[g];
-  }
-  a->terms_begin.assign(size_t{numbers} + 1, 0);
-  for (uint32_t s = 0; s < numbers; ++s) a->terms_begin[s + 1] = a->terms_begin[s] + terms_count[s];
-  a->term_list.resize(usable.size());
-  for (uint32_t k = 0; k < count; ++k) {
-    const uint32_t g = group_of[order[k]];
-    if (g == none) continue;
-    uint32_t at = a->terms_begin[final_of[k]];
-    for (uint32_t u = group_begin[g]; u < group_begin[g + 1]; ++u)
-      a->term_list[at++] = usable[u].second;
-  }
-  a->dict = std::move(dict);
-  if (a->dense_only) {
+        table[(size_t{final_of[k]} << shift) + c] = final_of[rows[(size_t{k} << shift) + c]]
+                                                    << shift;
+    rows = std::move(table);
+    out_start = first_loud << shift;
     // Only the table and the output lists are used.
-    a->fail = {};
-    a->edge_begin = {};
-    a->edge_class = {};
-    a->edge_target = {};
-    a->has_output = {};
+    child_begin = {};
+    class_in = {};
+    link = {};
+    loud = {};
   }
-  a->mark.assign(numbers, 0);
-  a->found_list = &found_;
-  automaton_ = std::move(a);
 }
 
 TermSearch::~TermSearch() = default;

@@ -27,6 +27,8 @@ const std::vector<ErrnoRow>& errno_table() {
       {ENAMETOOLONG, win32::filename_exced_range},
       {EEXIST, win32::already_exists},
       {ELOOP, win32::cant_resolve_filename},
+      {EPIPE, win32::broken_pipe},
+      {ENXIO, win32::bad_unit},
   };
   return table;
 }

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "host/posix/posix.h"
+#include "tool/diagnostics.h"
 
 namespace host::posix {
 namespace {
@@ -14,7 +15,8 @@ const std::map<int, uint32_t> expected = {
     {ENOENT, 2},  {ENOTDIR, 3},        {EMFILE, 4},   {ENFILE, 4},   {EACCES, 5},
     {EPERM, 5},   {EISDIR, 5},         {EBADF, 6},    {ENOMEM, 8},   {EROFS, 19},
     {EIO, 31},    {EWOULDBLOCK, 32},   {EINVAL, 87},  {ENOSPC, 112}, {EDQUOT, 112},
-    {EFBIG, 112}, {ENAMETOOLONG, 206}, {EEXIST, 183}, {ELOOP, 1921},
+    {EFBIG, 112}, {ENAMETOOLONG, 206}, {EEXIST, 183}, {ELOOP, 1921}, {EPIPE, 109},
+    {ENXIO, 20},
 };
 
 TEST(ErrnoTable, EveryRowAsMappedAndNothingMissing) {
@@ -31,8 +33,28 @@ TEST(ErrnoTable, EveryRowAsMappedAndNothingMissing) {
   }
 }
 
+// What a user reads for each errno the table knows: a true reason, never
+// a general one for a closed pipe or a FIFO without a reader.
+TEST(ErrnoTable, EachRowReadsAsWhatHappened) {
+  const std::map<int, std::string> said = {
+      {ENOENT, "no such file"},
+      {EACCES, "permission denied"},
+      {EIO, "input/output error"},
+      {EWOULDBLOCK, "in use by another program"},
+      {ENOSPC, "disk full or file too large"},
+      {EPIPE, "broken pipe: the reading end is closed"},
+      {ENXIO, "no such device or address"},
+      {ELOOP, "too many levels of symbolic links"},
+  };
+  for (const auto& [e, text] : said) {
+    const uint32_t win32 = win32_from_errno(e);
+    EXPECT_EQ(brevlith::reason({brevlith::error_code_for_host_error(win32), win32}), text)
+        << "errno " << e;
+  }
+}
+
 TEST(ErrnoTable, AnythingElseIsAGeneralFailure) {
-  for (int e : {0, EINTR, EXDEV, ENOTEMPTY, ETIMEDOUT, ENXIO, EBUSY, EPIPE, ENOTSUP, 100000, -1})
+  for (int e : {0, EINTR, EXDEV, ENOTEMPTY, ETIMEDOUT, EBUSY, ENOTSUP, 100000, -1})
     EXPECT_EQ(win32_from_errno(e), win32::gen_failure) << "errno " << e;
 }
 

@@ -1,5 +1,6 @@
 // POSIX implementation of the process, standard-handle and file operations.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +23,24 @@ std::vector<std::unique_ptr<Object>> objects;
 std::vector<size_t> free_slots;
 std::vector<Text> saved_arguments;
 Handle console_input_open = invalid_handle;
+volatile std::sig_atomic_t stop_signal_number = 0;
+
+extern "C" void note_stop_signal(int signal_number) {
+  if (stop_signal_number == 0) stop_signal_number = signal_number;
+}
+
+// The signal only notes the request, so that no write is cut; SA_RESTART
+// resumes the read or write it arrived in. A signal ignored when the
+// process started (nohup, a background job) stays ignored.
+void catch_stop_signal(int signal_number) {
+  struct sigaction old {};
+  if (::sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
+  struct sigaction action {};
+  action.sa_handler = note_stop_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(signal_number, &action, nullptr);
+}
 
 // Reads of an input file are served from this window; the exclusive lock
 // keeps the file from changing while it is open.
@@ -34,7 +53,7 @@ struct File final : Object {
   int64_t pos = 0;
   int64_t size = 0;  // disk files: kept current, since we hold the only lock
   FileIdentity identity;
-  mode_t mode = 0;  // as opened: a template for the files made from it
+  mode_t mode = 0;   // as opened: a template for the files made from it
   std::string path;  // files opened for writing, to remove one left incomplete
   std::unique_ptr<char[]> window;
   int64_t window_offset = 0;
@@ -183,7 +202,12 @@ bool start(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
   // Ctrl+C at the terminal does not stop a split half-way; Ctrl+\ still does.
-  if (::isatty(0)) std::signal(SIGINT, SIG_IGN);
+  if (::isatty(0))
+    std::signal(SIGINT, SIG_IGN);
+  else
+    catch_stop_signal(SIGINT);
+  catch_stop_signal(SIGTERM);
+  catch_stop_signal(SIGHUP);
   std::fesetround(FE_TONEAREST);
   std::feclearexcept(FE_ALL_EXCEPT);
   // A closed standard descriptor would be handed to the next file opened,
@@ -199,6 +223,8 @@ bool start(int argc, char** argv) {
 void finish() {}
 
 void exit_process(int code) { ::_exit(code); }
+
+int stop_signal() { return stop_signal_number; }
 
 bool command_line(Wide&) { return false; }
 
@@ -329,6 +355,12 @@ bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
                              : ::write(f->fd, bytes + done, n - done);
     if (put < 0) {
       if (errno == EINTR) continue;
+      // A non-blocking pipe or terminal that is full is waited for, as a
+      // blocking one would be: the bytes are the report, not to be dropped.
+      if (!positioned && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        pollfd p{f->fd, POLLOUT, 0};
+        if (::poll(&p, 1, -1) >= 0 || errno == EINTR) continue;
+      }
       return fail_errno();
     }
     if (put == 0) return fail(win32::disk_full);
@@ -339,6 +371,16 @@ bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
     }
   }
   if (positioned) f->window_fill = 0;
+  return true;
+}
+
+bool get_file_size_ex(Handle h, int64_t& size) {
+  BREVLITH_FAULT_POINT(get_file_size_ex);
+  File* f = find_file(h);
+  if (!f) return fail(win32::invalid_handle);
+  struct stat st;
+  if (::fstat(f->fd, &st) != 0) return fail_errno();
+  size = st.st_size;
   return true;
 }
 
@@ -384,7 +426,22 @@ bool set_file_disposition_delete(Handle h) {
 }
 
 Wide multi_byte_to_wide_char(std::string_view text) { return utf8_to_wide(text); }
-Text wide_char_to_multi_byte(std::u16string_view wide) { return wide_to_utf8(wide); }
+Text wide_char_to_multi_byte(std::u16string_view wide, bool* replaced) {
+  // Only an unpaired surrogate that is no escaped byte has no UTF-8 form.
+  if (replaced) {
+    *replaced = false;
+    for (size_t i = 0; i < wide.size(); ++i) {
+      const char16_t u = wide[i];
+      if (u >= 0xD800 && u <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+          wide[i + 1] <= 0xDFFF)
+        ++i;
+      else if (u >= 0xD800 && u <= 0xDFFF && !(u >= 0xDC80 && u <= 0xDCFF))
+        *replaced = true;
+    }
+  }
+  return wide_to_utf8(wide);
+}
+uint32_t ansi_code_page() { return 65001; }
 
 Handle open_console_input() {
   const int fd = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_CLOEXEC);

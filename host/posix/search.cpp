@@ -7,6 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <new>
+#include <string_view>
 
 #include "host/fault.h"
 #include "host/posix/posix.h"
@@ -17,17 +20,56 @@ namespace host {
 namespace posix {
 namespace {
 
-struct Entry {
-  std::string bytes;
-  Wide name;
-  Wide key;  // folded, for the order
+// Names are kept once, as read, in blocks that never move (a folder may
+// hold hundreds of thousands); their wide form and sort key are made when
+// needed, so the listing costs little more than the names' own bytes.
+class Names {
+ public:
+  const char* add(std::string_view name) {
+    if (blocks_.empty() || size_ - used_ < name.size() + 1) {
+      // Small at first, so that looking up one mailbox costs no megabyte.
+      size_ = std::max(std::min(size_ * 2, max_block), name.size() + 1);
+      std::unique_ptr<char[]> block(new char[size_]);
+      blocks_.push_back(std::move(block));
+      used_ = 0;
+    }
+    char* at = blocks_.back().get() + used_;
+    std::memcpy(at, name.data(), name.size());
+    at[name.size()] = '\0';
+    used_ += name.size() + 1;
+    return at;
+  }
+
+ private:
+  static constexpr size_t max_block = size_t{1} << 20;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t size_ = 2048, used_ = 0;
 };
 
 struct Search : Object {
   std::string folder;  // with a trailing "/" unless empty
-  std::vector<Entry> entries;
+  Names names;
+  std::vector<const char*> entries;
   size_t next = 0;
 };
+
+// The order of the folded wide names, then of the bytes. Up to the first
+// byte outside ASCII each byte is one unit; from there on both rests are
+// converted, which is the same since a sequence never starts inside ASCII.
+bool before(const char* a, const char* b) {
+  size_t i = 0;
+  for (;; ++i) {
+    const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 0x80 || y >= 0x80) break;
+    const char16_t fx = fold_case(x), fy = fold_case(y);
+    if (fx != fy) return fx < fy;
+    if (x == 0) return std::strcmp(a, b) < 0;  // both ended: equal keys
+  }
+  Wide ka = utf8_to_wide(a + i), kb = utf8_to_wide(b + i);
+  for (char16_t& u : ka) u = fold_case(u);
+  for (char16_t& u : kb) u = fold_case(u);
+  return ka != kb ? ka < kb : std::strcmp(a, b) < 0;
+}
 
 uint32_t attributes_of(const std::string& path, const std::string& name) {
   uint32_t attributes = 0;
@@ -44,19 +86,17 @@ uint32_t attributes_of(const std::string& path, const std::string& name) {
 
 bool deliver(Search& s, FindData& data) {
   if (s.next >= s.entries.size()) return fail(win32::no_more_files);
-  const Entry& e = s.entries[s.next++];
-  data.name = e.name;
-  data.attributes = attributes_of(s.folder + e.bytes, e.bytes);
+  const std::string name = s.entries[s.next++];
+  data.name = utf8_to_wide(name);
+  data.attributes = attributes_of(s.folder + name, name);
   return true;
 }
 
-}  // namespace
-}  // namespace posix
+struct CloseDir {
+  void operator()(DIR* dir) const { ::closedir(dir); }
+};
 
-using namespace posix;
-
-Handle find_first_file_w(const Wide& pattern, FindData& data) {
-  BREVLITH_FAULT_POINT(find_first_file_w);
+Handle first_entry(const Wide& pattern, FindData& data) {
   std::string path;
   if (!to_path(pattern, path)) return invalid_handle;
   const size_t slash = path.find_last_of('/');
@@ -77,36 +117,52 @@ Handle find_first_file_w(const Wide& pattern, FindData& data) {
     if (::lstat(full.c_str(), &st) != 0) {
       return fail(errno == ENOENT ? missing_error(full) : win32_from_errno(errno)), invalid_handle;
     }
-    search->entries.push_back({last, last_wide, {}});
+    search->entries.push_back(search->names.add(last));
   } else {
-    DIR* dir = ::opendir(search->folder.empty() ? "." : search->folder.c_str());
+    const std::unique_ptr<DIR, CloseDir> dir(
+        ::opendir(search->folder.empty() ? "." : search->folder.c_str()));
     if (!dir) {
       const uint32_t error =
           errno == ENOENT || errno == ENOTDIR ? win32::path_not_found : win32_from_errno(errno);
       return fail(error), invalid_handle;
     }
-    while (const dirent* d = ::readdir(dir)) {
-      Wide name = utf8_to_wide(d->d_name);
-      if (!wildcard_match(last_wide, name)) continue;
-      Wide key = name;
-      for (char16_t& u : key) u = fold_case(u);
-      search->entries.push_back({d->d_name, std::move(name), std::move(key)});
+    Wide name;
+    while (const dirent* d = ::readdir(dir.get())) {
+      name = utf8_to_wide(d->d_name);
+      if (wildcard_match(last_wide, name)) search->entries.push_back(search->names.add(d->d_name));
     }
-    ::closedir(dir);
-    std::sort(search->entries.begin(), search->entries.end(), [](const Entry& a, const Entry& b) {
-      return a.key != b.key ? a.key < b.key : a.bytes < b.bytes;
-    });
+    std::sort(search->entries.begin(), search->entries.end(), before);
     if (search->entries.empty()) return fail(win32::file_not_found), invalid_handle;
   }
   deliver(*search, data);
   return add_object(std::move(search));
 }
 
+}  // namespace
+}  // namespace posix
+
+using namespace posix;
+
+Handle find_first_file_w(const Wide& pattern, FindData& data) {
+  BREVLITH_FAULT_POINT(find_first_file_w);
+  // A folder too large to list in memory is a failure the caller reports,
+  // never an end of the listing.
+  try {
+    return first_entry(pattern, data);
+  } catch (const std::bad_alloc&) {
+    return fail(win32::not_enough_memory), invalid_handle;
+  }
+}
+
 bool find_next_file_w(Handle h, FindData& data) {
   BREVLITH_FAULT_POINT(find_next_file_w);
   auto* search = dynamic_cast<Search*>(find_object(h));
   if (!search) return fail(win32::invalid_handle);
-  return deliver(*search, data);
+  try {
+    return deliver(*search, data);
+  } catch (const std::bad_alloc&) {
+    return fail(win32::not_enough_memory);
+  }
 }
 
 bool find_close(Handle h) {

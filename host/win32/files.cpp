@@ -69,12 +69,30 @@ bool read_windowed(ReadAhead& r, char* buffer, uint32_t n, uint32_t& done) {
   return true;
 }
 
+// Whether the last part of `name` is a reserved device name: "nul.mbx" or
+// "C:\\x\\AUX " opens the device in every folder, which may never answer.
+bool is_device_name(const Wide& name) {
+  const size_t slash = name.find_last_of(u"\\/:");
+  Wide base = name.substr(slash == Wide::npos ? 0 : slash + 1);
+  base = base.substr(0, base.find(u'.'));
+  while (!base.empty() && base.back() == u' ') base.pop_back();
+  for (char16_t& u : base)
+    if (u >= u'a' && u <= u'z') u -= 0x20;
+  if (base == u"CON" || base == u"PRN" || base == u"AUX" || base == u"NUL" || base == u"CONIN$" ||
+      base == u"CONOUT$")
+    return true;
+  if (base.size() != 4 || !(base.starts_with(u"COM") || base.starts_with(u"LPT"))) return false;
+  const char16_t n = base[3];
+  return (n >= u'1' && n <= u'9') || n == u'\u00b9' || n == u'\u00b2' || n == u'\u00b3';
+}
+
 }  // namespace
 
 Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition, Handle) {
   // New files take the output folder's inherited security, which Windows
   // gives them anyway; a template would copy the mailbox's read-only flag.
   if (refuse_nul(name)) return invalid_handle;
+  if (is_device_name(name)) return SetLastError(win32::bad_device), invalid_handle;
   const bool writing = access & generic_write;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   // A file opened for writing is opened as itself, never through a reparse
@@ -99,7 +117,12 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
       SetLastError(refused);
       return invalid_handle;
     }
-  } else if (access == generic_read && GetFileType(h) == FILE_TYPE_DISK) {
+  } else if (GetFileType(h) != FILE_TYPE_DISK) {
+    // A pipe or device reached by another name: a read of it may never end.
+    CloseHandle(h);
+    SetLastError(ERROR_BAD_FILE_TYPE);
+    return invalid_handle;
+  } else if (access == generic_read) {
     try {
       auto r = std::make_unique<ReadAhead>();
       r->handle = h;
@@ -170,6 +193,13 @@ bool get_file_information_by_handle(Handle h, FileIdentity& identity) {
 bool set_file_disposition_delete(Handle h) {
   FILE_DISPOSITION_INFO info{TRUE};
   return SetFileInformationByHandle(native(h), FileDispositionInfo, &info, sizeof info) != 0;
+}
+
+bool get_file_size_ex(Handle h, int64_t& size) {
+  LARGE_INTEGER got;
+  if (!GetFileSizeEx(native(h), &got)) return false;
+  size = got.QuadPart;
+  return true;
 }
 
 bool close_handle(Handle h) {

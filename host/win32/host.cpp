@@ -19,6 +19,24 @@ static_assert(sizeof(ThreadBlock) == 128);
 
 DWORD tls_slot = TLS_OUT_OF_INDEXES;
 
+volatile LONG stop_signal_number = 0;
+volatile LONG run_finished = 0;
+
+// Notes the request, as a POSIX signal handler does; the run stops itself
+// at its next message boundary. After a close, log-off or shut-down event
+// the process ends when the handler returns, so it waits a little for the
+// run to finish.
+BOOL WINAPI note_console_event(DWORD event) {
+  const LONG signal_number = event == CTRL_C_EVENT       ? 2
+                             : event == CTRL_BREAK_EVENT ? 21
+                             : event == CTRL_CLOSE_EVENT ? 1
+                                                         : 15;
+  InterlockedCompareExchange(&stop_signal_number, signal_number, 0);
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+    for (int waited = 0; waited < 4500 && !run_finished; waited += 50) Sleep(50);
+  return TRUE;
+}
+
 // The floating-point controls, x87 and SSE (precision, rounding, exception
 // masks; MXCSR with its flags). Saved by gate_enter for gate_leave; the gate
 // lock makes one copy enough. The instructions are used directly: the C
@@ -104,21 +122,38 @@ Wide to_wide_in(UINT code_page, std::string_view text) {
   return out;
 }
 
-Text to_text_in(UINT code_page, std::u16string_view wide) {
+Text to_text_in(UINT code_page, std::u16string_view wide, bool* replaced) {
   Text out;
+  if (replaced) *replaced = false;
   // No best fit: "\u0101.mbx" must not become "a.mbx" and open another file.
-  // A character the code page lacks becomes "?", which no name can hold.
+  // A character the code page lacks becomes "?", and the caller is told.
   DWORD flags = WC_NO_BEST_FIT_CHARS;
   while (!wide.empty()) {
     const std::u16string_view part = wide.substr(0, piece);
     const auto* units = reinterpret_cast<const wchar_t*>(part.data());
     const int in = static_cast<int>(part.size());
-    int n = WideCharToMultiByte(code_page, flags, units, in, nullptr, 0, nullptr, nullptr);
+    // UTF-8 and the like take neither flags nor the default-character flag.
+    BOOL used = FALSE;
+    BOOL* used_default = flags != 0 ? &used : nullptr;
+    int n = WideCharToMultiByte(code_page, flags, units, in, nullptr, 0, nullptr, used_default);
     if (n == 0 && flags != 0 && GetLastError() == ERROR_INVALID_FLAGS) {
       flags = 0;  // UTF-8 and the like take no flags, and have no best fit
       continue;
     }
     if (n == 0) break;
+    if (used && replaced) *replaced = true;
+    if (!used_default && replaced &&
+        (code_page == CP_UTF8 || (code_page == CP_ACP && GetACP() == CP_UTF8))) {
+      // UTF-8 holds every character; only an unpaired surrogate is replaced.
+      for (size_t i = 0; i < part.size(); ++i) {
+        const char16_t u = part[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < part.size() && part[i + 1] >= 0xDC00 &&
+            part[i + 1] <= 0xDFFF)
+          ++i;
+        else if (u >= 0xD800 && u <= 0xDFFF)
+          *replaced = true;
+      }
+    }
     const size_t at = out.size();
     out.resize(at + static_cast<size_t>(n));
     n = WideCharToMultiByte(code_page, flags, units, in, out.data() + at, n, nullptr, nullptr);
@@ -166,10 +201,12 @@ bool start(int, char**) {
   }
   static_cast<ThreadBlock*>(block)->code_page = CP_ACP;
   set_floating_point_state();
+  SetConsoleCtrlHandler(note_console_event, TRUE);
   return true;
 }
 
 void finish() {
+  InterlockedExchange(&run_finished, 1);
   if (tls_slot == TLS_OUT_OF_INDEXES) return;
   void* block = TlsGetValue(tls_slot);
   TlsSetValue(tls_slot, nullptr);
@@ -180,6 +217,8 @@ void finish() {
 }
 
 void exit_process(int code) { ExitProcess(static_cast<UINT>(code)); }
+
+int stop_signal() { return static_cast<int>(stop_signal_number); }
 
 bool command_line(Wide& line) {
   const wchar_t* raw = GetCommandLineW();
@@ -314,8 +353,13 @@ Wide multi_byte_to_wide_char(std::string_view text) {
   return to_wide_in(conversion_code_page(), text);
 }
 
-Text wide_char_to_multi_byte(std::u16string_view wide) {
-  return to_text_in(conversion_code_page(), wide);
+Text wide_char_to_multi_byte(std::u16string_view wide, bool* replaced) {
+  return to_text_in(conversion_code_page(), wide, replaced);
+}
+
+uint32_t ansi_code_page() {
+  const UINT page = conversion_code_page();
+  return page == CP_ACP ? GetACP() : page;
 }
 
 }  // namespace host

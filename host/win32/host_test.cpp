@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cfenv>
+#include <cstring>
 #include <random>
+#include <tuple>
 
 #include "console/error_status.h"
 #include "files/channels.h"
@@ -168,8 +171,10 @@ TEST(Win32Files, OpenFailuresTranslate) {
   } rows[] = {
       {"missing.mbx", Mode::input, 53}, {"nofolder\\x.mbx", Mode::input, 76},
       {"folder", Mode::input, 70},      {"readonly.txt", Mode::output, 70},
-      {"readonly.txt", Mode::input, 0}, {"NUL", Mode::append, 54},
-      {"new.txt", Mode::output, 0},
+      {"readonly.txt", Mode::input, 0}, {"NUL", Mode::append, 75},
+      {"new.txt", Mode::output, 0},     {"folder\\Con.mbx", Mode::input, 75},
+      {"com1 .txt", Mode::output, 75},  {"nofolder\\lpt9", Mode::append, 75},
+      {"console.mbx", Mode::output, 0},
   };
   // Wine running as root writes read-only files as root may.
   const HANDLE probe =
@@ -178,7 +183,13 @@ TEST(Win32Files, OpenFailuresTranslate) {
   if (!read_only_kept) CloseHandle(probe);
   for (const auto& row : rows) {
     if (!read_only_kept && row.code == 70 && std::string(row.name) == "readonly.txt") continue;
-    EXPECT_EQ(status_of([&] { open_channel(row.name, 3, row.mode, 128); }), row.code) << row.name;
+    ErrorScope scope;
+    open_channel(row.name, 3, row.mode, 128);
+    EXPECT_EQ(scope.status().code, row.code) << row.name;
+    // A device is never opened: a serial port or the console may never answer.
+    if (row.code == 75) {
+      EXPECT_EQ(scope.status().host_error, host::win32::bad_device) << row.name;
+    }
     close_channel(3);
   }
   SetFileAttributesA("readonly.txt", FILE_ATTRIBUTE_NORMAL);
@@ -252,6 +263,17 @@ TEST(Win32CodePage, ConversionsKeepBytesTheCodePageHas) {
   // must still convert.
   EXPECT_EQ(host::win32_host::to_wide_in(CP_UTF8, "caf\xc3\xa9"), u"caf\u00e9");
   EXPECT_EQ(host::multi_byte_to_wide_char(""), u"");
+  // Every replacement is told: the "?" put in is a wildcard.
+  for (const auto& [page, wide, replaced] :
+       {std::tuple<UINT, std::u16string, bool>{1252, u"caf\u00e9.mbx", false},
+        {1252, u"\u65e5\u672c.mbx", true},
+        {1252, u"\u0101.mbx", true},
+        {CP_UTF8, u"\u65e5.mbx", false},
+        {CP_UTF8, u"\xd800.mbx", true}}) {
+    bool told = !replaced;
+    host::win32_host::to_text_in(page, wide, &told);
+    EXPECT_EQ(told, replaced) << page << " " << wide.size();
+  }
   const std::string ansi = host::wide_char_to_multi_byte(u"plain.mbx");
   EXPECT_EQ(ansi, "plain.mbx");
 }
@@ -322,6 +344,117 @@ TEST(Win32CommandLine, RawLinesGiveTheseRuns) {
       EXPECT_EQ(made, std::vector<std::string>{row.made}) << label;
     }
   }
+}
+
+// Names as a Windows user types them, each once faulty: a wider match, a
+// device opened, another folder read, a prefix refused.
+TEST(Win32CommandLine, NamesReachTheFilesTheyName) {
+  const std::string box = "From ???@??? x\r\nsee aux con nul lpt9\r\n";
+  const std::string device = ": the name is a device\r\n";
+  const std::string page = std::to_string(GetACP());
+  ScopedTempDir dir;
+  char full[MAX_PATH];
+  ASSERT_GT(GetFullPathNameA(".", MAX_PATH, full, nullptr), 0u);
+  const std::u16string here(full, full + std::strlen(full));
+  const struct {
+    std::u16string line;
+    int exit_code;
+    std::string out;  // after the banner and the folder line
+    std::string err;
+    bool needs_ansi = false;  // a code page that lacks the CJK characters
+  } rows[] = {
+      // Today's "?" for a missing character matched ab.mbx, or every message.
+      {u"brevlith \u65e5\u672c.mbx", 1, "",
+       "brevlith: cannot use the mailbox pattern ??.mbx: it cannot be written in the ANSI code "
+       "page " +
+           page + "\r\n",
+       true},
+      {u"brevlith ab.mbx /s=\u65e5\u672c\u8a9e", 1, "",
+       "brevlith: cannot search for the term ???: it cannot be written in the ANSI code page " +
+           page + "\r\n",
+       true},
+      // 8.3 short names of these match "*.mbx"; their long names do not.
+      {u"brevlith *.mbx", 0, "Processing: ab.mbx\r\n1\r\n", ""},
+      // A device name is a term, never a term file, and no output file.
+      {u"brevlith ab.mbx /s=aux", 1, "Processing: ab.mbx\r\nX1\r\n",
+       "brevlith: cannot write brevlithoutput\\aux.mbx" + device},
+      {u"brevlith ab.mbx /s=con", 1, "Processing: ab.mbx\r\nX1\r\n",
+       "brevlith: cannot write brevlithoutput\\con.mbx" + device},
+      {u"brevlith ab.mbx /s=nul", 1, "Processing: ab.mbx\r\nX1\r\n",
+       "brevlith: cannot write brevlithoutput\\nul.mbx" + device},
+      {u"brevlith ab.mbx /s=lpt9", 1, "Processing: ab.mbx\r\nX1\r\n",
+       "brevlith: cannot write brevlithoutput\\lpt9.mbx" + device},
+      // The long-path prefix's "?" is no wildcard.
+      {u"brevlith \\\\?\\" + here + u"\\ab.mbx", 0, "Processing: ab.mbx\r\n1\r\n", ""},
+      {u"brevlith \\\\?\\" + here + u"\\*.mbx", 0, "Processing: ab.mbx\r\n1\r\n", ""},
+  };
+  for (const auto& row : rows) {
+    const std::string label =
+        ::testing::PrintToString(std::wstring(row.line.begin(), row.line.end()));
+    if (row.needs_ansi && GetACP() == CP_UTF8) continue;
+    for (const char* name : {"ab.mbx", "In.mbx~", "d.mbxold", "longname.mbx_backup"})
+      write_file(name, box);
+    testing::RunOptions options;
+    options.timeout_seconds = 20;  // a device opened could wait for ever
+    const RunResult r = testing::run_command_line(testing::brevlith_binary(), row.line, options);
+    EXPECT_EQ(r.exit_code, row.exit_code) << label;
+    EXPECT_EQ(r.out, row.out.empty() ? banner : banner + created + row.out) << label;
+    EXPECT_EQ(r.err, row.err) << label;
+    if (row.line == u"brevlith *.mbx") {
+      EXPECT_EQ(testing::list_dir("brevlithoutput"), std::vector<std::string>{"ab-0001.txt"});
+    }
+    for (const std::string& made : testing::list_dir("brevlithoutput"))
+      DeleteFileA(("brevlithoutput\\" + made).c_str());
+    RemoveDirectoryA("brevlithoutput");
+  }
+  // A listed name with such a character would open "??.mbx", a wildcard.
+  if (GetACP() == CP_UTF8) return;
+  const HANDLE h =
+      CreateFileW(L"\u65e5\u672c.mbx", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD put;
+  WriteFile(h, box.data(), static_cast<DWORD>(box.size()), &put, nullptr);
+  CloseHandle(h);
+  const RunResult r = testing::run_command_line(testing::brevlith_binary(), u"brevlith *.mbx", {});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.out, banner + created + "Processing: ab.mbx\r\n1\r\n");
+  EXPECT_EQ(r.err, "brevlith: skipped ??.mbx: its name cannot be written in the ANSI code page " +
+                       page + "; rename it to read it\r\n");
+  EXPECT_EQ(testing::list_dir("brevlithoutput"), std::vector<std::string>{"ab-0001.txt"});
+}
+
+// "D:a.mbx" is a.mbx in drive D's current folder, not in this one.
+TEST(Win32CommandLine, DriveRelativePatternsOpenTheDrivesFile) {
+  ScopedTempDir dir;
+  char full[MAX_PATH];
+  ASSERT_GT(GetFullPathNameA(".", MAX_PATH, full, nullptr), 0u);
+  std::string other;
+  const DWORD drives = GetLogicalDrives();
+  for (char d = 'Z'; d > 'A' && other.empty(); --d) {
+    if (!(drives & (1u << (d - 'A'))) || d == std::toupper(full[0])) continue;
+    const std::string there =
+        std::string(1, d) + ":\\brevlith-drive-" + std::to_string(GetCurrentProcessId());
+    if (GetDriveTypeA((std::string(1, d) + ":\\").c_str()) == DRIVE_FIXED &&
+        CreateDirectoryA(there.c_str(), nullptr))
+      other = there;
+  }
+  if (other.empty()) GTEST_SKIP() << "no second fixed drive to write on";
+  const std::string drive = other.substr(0, 2);
+  const std::wstring variable = L"=" + std::wstring(drive.begin(), drive.end());
+  const std::wstring folder(other.begin(), other.end());
+  ASSERT_TRUE(SetEnvironmentVariableW(variable.c_str(), folder.c_str()));
+  write_file(other + "\\a.mbx", "From ???@??? x\r\nthere\r\n");
+  write_file("a.mbx", "From ???@??? x\r\nhere\r\n");
+  for (const std::string& pattern : {drive + "a.mbx", drive + "*.mbx"}) {
+    const std::u16string line = u"brevlith " + std::u16string(pattern.begin(), pattern.end());
+    const RunResult r = testing::run_command_line(testing::brevlith_binary(), line, {});
+    EXPECT_EQ(r.exit_code, 0) << pattern << r.err;
+    EXPECT_EQ(read_file("brevlithoutput\\a-0001.txt"), "From ???@??? x\r\nthere\r\n") << pattern;
+    DeleteFileA("brevlithoutput\\a-0001.txt");
+  }
+  SetEnvironmentVariableW(variable.c_str(), nullptr);
+  DeleteFileA((other + "\\a.mbx").c_str());
+  RemoveDirectoryA(other.c_str());
 }
 
 TEST(Win32Process, FatalCodeEndsTheProcessWith255) {

@@ -28,7 +28,8 @@ bool refuse_nul(const Wide& name);
 // out where the code page refuses flags (UTF-8 and the other stateful ones),
 // so that a system whose ANSI code page is UTF-8 still converts.
 Wide to_wide_in(UINT code_page, std::string_view text);
-Text to_text_in(UINT code_page, std::u16string_view wide);
+// `replaced`, where given, tells whether a character became the default one.
+Text to_text_in(UINT code_page, std::u16string_view wide, bool* replaced = nullptr);
 
 // The code page of the calling thread's per-thread block; CP_ACP (0) where
 // start() has not set the block up (unit tests).

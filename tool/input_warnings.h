@@ -1,0 +1,40 @@
+// Warnings for input that the tool reads exactly by its rules but that
+// probably does not mean what the user thinks: a stray Ctrl-Z, lines ended
+// by LF alone, option-like words that are no options, a term that looks like
+// a term file's name. None changes what the run does.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tool/diagnostics.h"
+
+namespace brevlith {
+
+inline constexpr std::string_view usage_line = "usage: brevlith filename.ext [/s=searchterm]";
+
+// The option-like words of the command tail that are not the first /s=:
+// another letter, /s without "=", a second /s=.
+void warn_about_option_words(Outcome& outcome, std::u16string_view tail);
+
+// True for a word before the options that begins with "-" and names no
+// file (-h, --help): warned about, and not taken for a mailbox name.
+bool is_stray_dash_word(Outcome& outcome, const std::string& word);
+
+// A file read as one single line (no CR anywhere before its end) that holds
+// LF bytes: its lines end in LF alone. `line` is that line, `consumed` the
+// bytes the reader took from the file.
+void warn_if_lone_line_feeds(Outcome& outcome, const std::string& file, bool term_file,
+                             std::string_view line, uint64_t consumed);
+
+// The mailbox ended at a Ctrl-Z at `offset` of a file of `size` bytes, in
+// message `message`; bytes after it were not read.
+void warn_if_ctrl_z_inside(Outcome& outcome, const std::string& file, uint64_t offset, int64_t size,
+                           int32_t message);
+
+// No file of the term's name exists, but the term looks like one.
+void warn_if_term_looks_like_a_file(Outcome& outcome, const std::string& term);
+
+}  // namespace brevlith

@@ -38,13 +38,15 @@ inline constexpr uint32_t invalid_parameter = 87;
 inline constexpr uint32_t broken_pipe = 109;
 inline constexpr uint32_t disk_full = 112;
 inline constexpr uint32_t invalid_name = 123;
+inline constexpr uint32_t negative_seek = 131;
 inline constexpr uint32_t busy = 170;  // here: the file is the run's own standard output
 inline constexpr uint32_t already_exists = 183;
 inline constexpr uint32_t no_data = 232;  // a pipe whose reader has closed it
 inline constexpr uint32_t filename_exced_range = 206;
 inline constexpr uint32_t bad_file_type = 222;  // here: not a disk file where one is written
 inline constexpr uint32_t stopped_on_symlink = 681;
-inline constexpr uint32_t bad_device = 1200;  // here: the name is a device (con, nul, com1, ...)
+inline constexpr uint32_t invalid_flags = 1004;  // read, never reported: a code page refusing flags
+inline constexpr uint32_t bad_device = 1200;     // here: the name is a device (con, nul, com1, ...)
 inline constexpr uint32_t cant_resolve_filename = 1921;
 }  // namespace win32
 

@@ -105,14 +105,14 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
   const DWORD error = GetLastError();  // the caller may judge the open by it
   if (writing) {
     BY_HANDLE_FILE_INFORMATION info;
-    DWORD refused = ERROR_SUCCESS;
+    DWORD refused = win32::success;
     if (GetFileType(h) != FILE_TYPE_DISK)
-      refused = ERROR_BAD_FILE_TYPE;
+      refused = win32::bad_file_type;
     else if (!GetFileInformationByHandle(h, &info))
       refused = GetLastError();
     else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-      refused = win32::stopped_on_symlink;  // ERROR_STOPPED_ON_SYMLINK
-    if (refused != ERROR_SUCCESS) {
+      refused = win32::stopped_on_symlink;
+    if (refused != win32::success) {
       CloseHandle(h);
       SetLastError(refused);
       return invalid_handle;
@@ -120,7 +120,7 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
   } else if (GetFileType(h) != FILE_TYPE_DISK) {
     // A pipe or device reached by another name: a read of it may never end.
     CloseHandle(h);
-    SetLastError(ERROR_BAD_FILE_TYPE);
+    SetLastError(win32::bad_file_type);
     return invalid_handle;
   } else if (access == generic_read) {
     try {
@@ -142,7 +142,7 @@ int64_t set_file_pointer(Handle h, int64_t distance, MoveMethod method) {
   ReadAhead* r = find_read_ahead(native(h));
   if (r && method != file_end) {
     const int64_t target = (method == file_begin ? 0 : r->position) + distance;
-    if (target < 0) return SetLastError(ERROR_NEGATIVE_SEEK), -1;
+    if (target < 0) return SetLastError(win32::negative_seek), -1;
     return r->position = target;
   }
   int64_t moved;
@@ -168,8 +168,8 @@ bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done) {
   const BOOL ok = ReadFile(native(h), buffer, n, &got, nullptr);
   done = got;
   // A pipe whose writer has gone is at its end, as a file is.
-  if (!ok && GetLastError() == ERROR_BROKEN_PIPE) {
-    SetLastError(ERROR_SUCCESS);
+  if (!ok && GetLastError() == win32::broken_pipe) {
+    SetLastError(win32::success);
     return true;
   }
   return ok != 0;

@@ -96,7 +96,7 @@ constexpr size_t piece = size_t{1} << 30;
 
 bool refuse_nul(const Wide& name) {
   if (name.find(u'\0') == Wide::npos) return false;
-  SetLastError(ERROR_INVALID_NAME);
+  SetLastError(win32::invalid_name);
   return true;
 }
 
@@ -107,7 +107,7 @@ Wide to_wide_in(UINT code_page, std::string_view text) {
     const std::string_view part = text.substr(0, piece);
     const int in = static_cast<int>(part.size());
     int n = MultiByteToWideChar(code_page, flags, part.data(), in, nullptr, 0);
-    if (n == 0 && flags != 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+    if (n == 0 && flags != 0 && GetLastError() == win32::invalid_flags) {
       flags = 0;
       continue;
     }
@@ -136,7 +136,7 @@ Text to_text_in(UINT code_page, std::u16string_view wide, bool* replaced) {
     BOOL used = FALSE;
     BOOL* used_default = flags != 0 ? &used : nullptr;
     int n = WideCharToMultiByte(code_page, flags, units, in, nullptr, 0, nullptr, used_default);
-    if (n == 0 && flags != 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+    if (n == 0 && flags != 0 && GetLastError() == win32::invalid_flags) {
       flags = 0;  // UTF-8 and the like take no flags, and have no best fit
       continue;
     }

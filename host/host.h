@@ -125,11 +125,13 @@ bool write_console_output_w(Handle h, const Cell* cells, int n, int x, int y);
 // Scrolls the rows 1..height-1 up by one; the bottom row becomes `fill`.
 bool scroll_console_screen_buffer_w(Handle h, Cell fill);
 bool set_console_cursor_position(Handle h, int x, int y);
+#ifndef _WIN32
 // For an unknown cursor: writes n cells where the cursor stands, the console
 // wrapping and scrolling them as it does its ordinary output, and ends the
-// line there (CR LF). Windows always knows its cursor and never needs them.
+// line there (CR LF). Windows always knows its cursor and has neither.
 bool write_console_cells_at_cursor(Handle h, const Cell* cells, int n);
 bool write_console_line_end(Handle h);
+#endif
 bool get_console_cursor_info(Handle h, uint32_t& size, bool& visible);
 bool set_console_cursor_info(Handle h, uint32_t size, bool visible);
 
@@ -185,6 +187,8 @@ bool set_file_disposition_delete(Handle h);
 
 // ---- Directories ----------------------------------------------------------
 
+// The bits an entry carries. They stay beside the request mask of
+// files/directories.h (ATTR_*), which also holds bits no entry carries.
 inline constexpr uint32_t file_attribute_hidden = 0x2;
 inline constexpr uint32_t file_attribute_system = 0x4;
 inline constexpr uint32_t file_attribute_directory = 0x10;

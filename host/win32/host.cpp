@@ -10,15 +10,6 @@ namespace host {
 namespace win32_host {
 namespace {
 
-// The per-thread block: zero-filled, 128 bytes, reached through one TLS slot.
-struct ThreadBlock {
-  UINT code_page;  // 0: the ANSI code page
-  unsigned char reserved[128 - sizeof(UINT)];
-};
-static_assert(sizeof(ThreadBlock) == 128);
-
-DWORD tls_slot = TLS_OUT_OF_INDEXES;
-
 volatile LONG stop_signal_number = 0;
 volatile LONG run_finished = 0;
 
@@ -163,15 +154,6 @@ Text to_text_in(UINT code_page, std::u16string_view wide, bool* replaced) {
   return out;
 }
 
-UINT conversion_code_page() {
-  if (tls_slot == TLS_OUT_OF_INDEXES) return CP_ACP;
-  // TlsGetValue clears the last error, which may still be unread.
-  const DWORD error = GetLastError();
-  const auto* block = static_cast<const ThreadBlock*>(TlsGetValue(tls_slot));
-  SetLastError(error);
-  return block ? block->code_page : CP_ACP;
-}
-
 }  // namespace win32_host
 
 using namespace win32_host;
@@ -190,31 +172,12 @@ bool start(int, char**) {
     return false;
   }
   startup_info();
-  tls_slot = TlsAlloc();
-  if (tls_slot == TLS_OUT_OF_INDEXES) return false;
-  void* block = GlobalAlloc(GPTR, sizeof(ThreadBlock));
-  if (!block || !TlsSetValue(tls_slot, block)) {
-    if (block) GlobalFree(block);
-    TlsFree(tls_slot);
-    tls_slot = TLS_OUT_OF_INDEXES;
-    return false;
-  }
-  static_cast<ThreadBlock*>(block)->code_page = CP_ACP;
   set_floating_point_state();
   SetConsoleCtrlHandler(note_console_event, TRUE);
   return true;
 }
 
-void finish() {
-  InterlockedExchange(&run_finished, 1);
-  if (tls_slot == TLS_OUT_OF_INDEXES) return;
-  void* block = TlsGetValue(tls_slot);
-  TlsSetValue(tls_slot, nullptr);
-  // GlobalFree gives the block back on failure; the slot is then kept.
-  if (block && GlobalFree(block) != nullptr) return;
-  TlsFree(tls_slot);
-  tls_slot = TLS_OUT_OF_INDEXES;
-}
+void finish() { InterlockedExchange(&run_finished, 1); }
 
 void exit_process(int code) { ExitProcess(static_cast<UINT>(code)); }
 
@@ -313,27 +276,6 @@ bool set_console_cursor_position(Handle h, int x, int y) {
   return SetConsoleCursorPosition(native(h), {static_cast<SHORT>(x), static_cast<SHORT>(y)}) != 0;
 }
 
-// Unused on Windows, whose console always reports its cursor; kept working
-// for completeness: the console's own output path wraps and scrolls.
-bool write_console_cells_at_cursor(Handle h, const Cell* cells, int n) {
-  CONSOLE_SCREEN_BUFFER_INFO csbi;
-  if (n <= 0) return true;
-  if (!GetConsoleScreenBufferInfo(native(h), &csbi)) return false;
-  Wide units;
-  for (int i = 0; i < n; ++i) units += cells[i].ch;
-  SetConsoleTextAttribute(native(h), cells[0].attribute);
-  DWORD written = 0;
-  const BOOL ok =
-      WriteConsoleW(native(h), wide_chars(units), static_cast<DWORD>(n), &written, nullptr);
-  SetConsoleTextAttribute(native(h), csbi.wAttributes);
-  return ok != 0;
-}
-
-bool write_console_line_end(Handle h) {
-  DWORD written = 0;
-  return WriteConsoleW(native(h), L"\r\n", 2, &written, nullptr) != 0;
-}
-
 bool get_console_cursor_info(Handle h, uint32_t& size, bool& visible) {
   CONSOLE_CURSOR_INFO info;
   if (!GetConsoleCursorInfo(native(h), &info)) return false;
@@ -349,17 +291,12 @@ bool set_console_cursor_info(Handle h, uint32_t size, bool visible) {
 
 // ---- Code pages -------------------------------------------------------------
 
-Wide multi_byte_to_wide_char(std::string_view text) {
-  return to_wide_in(conversion_code_page(), text);
-}
+Wide multi_byte_to_wide_char(std::string_view text) { return to_wide_in(CP_ACP, text); }
 
 Text wide_char_to_multi_byte(std::u16string_view wide, bool* replaced) {
-  return to_text_in(conversion_code_page(), wide, replaced);
+  return to_text_in(CP_ACP, wide, replaced);
 }
 
-uint32_t ansi_code_page() {
-  const UINT page = conversion_code_page();
-  return page == CP_ACP ? GetACP() : page;
-}
+uint32_t ansi_code_page() { return GetACP(); }
 
 }  // namespace host

@@ -11,8 +11,8 @@
 
 namespace brevlith {
 
-using Text = std::string;
-using Wide = std::u16string;
+using host::Text;  // bytes in the ANSI code page
+using host::Wide;  // UTF-16 code units
 
 template <class S>
 S concat(const S& a, const S& b);

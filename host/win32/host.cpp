@@ -83,6 +83,42 @@ void set_floating_point_state() {
 // A conversion call is given an int length; longer texts go in pieces.
 constexpr size_t piece = size_t{1} << 30;
 
+// Converts `text` piece by piece: `convert(flags, part, out, room)` is asked
+// for the size with no `out`, then to write. A code page that refuses the
+// flags (UTF-8 and the other stateful ones) is asked again without them.
+template <class Out, class In, class Convert>
+Out convert_in_pieces(In text, DWORD flags, const Convert& convert) {
+  Out out;
+  while (!text.empty()) {
+    const In part = text.substr(0, piece);
+    int n = convert(flags, part, nullptr, 0);
+    if (n == 0 && flags != 0 && GetLastError() == win32::invalid_flags) {
+      flags = 0;
+      continue;
+    }
+    if (n == 0) break;
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(n));
+    n = convert(flags, part, out.data() + at, n);
+    out.resize(at + static_cast<size_t>(n));
+    text.remove_prefix(part.size());
+  }
+  return out;
+}
+
+// UTF-8 holds every character; only an unpaired surrogate is replaced.
+bool has_unpaired_surrogate(std::u16string_view units) {
+  for (size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF)
+      ++i;
+    else if (u >= 0xD800 && u <= 0xDFFF)
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool refuse_nul(const Wide& name) {
@@ -92,66 +128,32 @@ bool refuse_nul(const Wide& name) {
 }
 
 Wide to_wide_in(UINT code_page, std::string_view text) {
-  Wide out;
-  DWORD flags = MB_PRECOMPOSED;
-  while (!text.empty()) {
-    const std::string_view part = text.substr(0, piece);
-    const int in = static_cast<int>(part.size());
-    int n = MultiByteToWideChar(code_page, flags, part.data(), in, nullptr, 0);
-    if (n == 0 && flags != 0 && GetLastError() == win32::invalid_flags) {
-      flags = 0;
-      continue;
-    }
-    if (n == 0) break;
-    const size_t at = out.size();
-    out.resize(at + static_cast<size_t>(n));
-    n = MultiByteToWideChar(code_page, flags, part.data(), in,
-                            reinterpret_cast<wchar_t*>(out.data() + at), n);
-    out.resize(at + static_cast<size_t>(n));
-    text.remove_prefix(part.size());
-  }
-  return out;
+  return convert_in_pieces<Wide>(
+      text, MB_PRECOMPOSED, [&](DWORD flags, std::string_view part, char16_t* out, int room) {
+        return MultiByteToWideChar(code_page, flags, part.data(), static_cast<int>(part.size()),
+                                   reinterpret_cast<wchar_t*>(out), room);
+      });
 }
 
 Text to_text_in(UINT code_page, std::u16string_view wide, bool* replaced) {
-  Text out;
   if (replaced) *replaced = false;
+  const bool utf8 = code_page == CP_UTF8 || (code_page == CP_ACP && GetACP() == CP_UTF8);
   // No best fit: "\u0101.mbx" must not become "a.mbx" and open another file.
   // A character the code page lacks becomes "?", and the caller is told.
-  DWORD flags = WC_NO_BEST_FIT_CHARS;
-  while (!wide.empty()) {
-    const std::u16string_view part = wide.substr(0, piece);
-    const auto* units = reinterpret_cast<const wchar_t*>(part.data());
-    const int in = static_cast<int>(part.size());
-    // UTF-8 and the like take neither flags nor the default-character flag.
-    BOOL used = FALSE;
-    BOOL* used_default = flags != 0 ? &used : nullptr;
-    int n = WideCharToMultiByte(code_page, flags, units, in, nullptr, 0, nullptr, used_default);
-    if (n == 0 && flags != 0 && GetLastError() == win32::invalid_flags) {
-      flags = 0;  // UTF-8 and the like take no flags, and have no best fit
-      continue;
-    }
-    if (n == 0) break;
-    if (used && replaced) *replaced = true;
-    if (!used_default && replaced &&
-        (code_page == CP_UTF8 || (code_page == CP_ACP && GetACP() == CP_UTF8))) {
-      // UTF-8 holds every character; only an unpaired surrogate is replaced.
-      for (size_t i = 0; i < part.size(); ++i) {
-        const char16_t u = part[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < part.size() && part[i + 1] >= 0xDC00 &&
-            part[i + 1] <= 0xDFFF)
-          ++i;
-        else if (u >= 0xD800 && u <= 0xDFFF)
+  return convert_in_pieces<Text>(
+      wide, WC_NO_BEST_FIT_CHARS, [&](DWORD flags, std::u16string_view part, char* out, int room) {
+        const auto* units = reinterpret_cast<const wchar_t*>(part.data());
+        const int in = static_cast<int>(part.size());
+        if (out)
+          return WideCharToMultiByte(code_page, flags, units, in, out, room, nullptr, nullptr);
+        // UTF-8 and the like take neither flags nor the default-character flag.
+        BOOL used = FALSE;
+        const int n = WideCharToMultiByte(code_page, flags, units, in, nullptr, 0, nullptr,
+                                          flags != 0 ? &used : nullptr);
+        if (n != 0 && replaced && (used || (flags == 0 && utf8 && has_unpaired_surrogate(part))))
           *replaced = true;
-      }
-    }
-    const size_t at = out.size();
-    out.resize(at + static_cast<size_t>(n));
-    n = WideCharToMultiByte(code_page, flags, units, in, out.data() + at, n, nullptr, nullptr);
-    out.resize(at + static_cast<size_t>(n));
-    wide.remove_prefix(part.size());
-  }
-  return out;
+        return n;
+      });
 }
 
 }  // namespace win32_host

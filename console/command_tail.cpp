@@ -61,6 +61,6 @@ void locate_command_tail() {
       host::command_line(line) ? skip_program_name(line) : rebuild_tail(host::arguments());
 }
 
-host::Wide command_tail(int field) { return field == 0 ? located_tail : host::Wide{}; }
+const host::Wide& command_tail() { return located_tail; }
 
 }  // namespace brevlith

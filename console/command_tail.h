@@ -29,7 +29,7 @@ std::vector<host::Text> leading_arguments(const std::vector<host::Text>& argumen
 // Start-up: finds the tail once, from the raw command line or the arguments.
 void locate_command_tail();
 
-// Field 0: the whole tail, unchanged. Other fields are not supported and give "".
-host::Wide command_tail(int field);
+// The whole tail, unchanged.
+const host::Wide& command_tail();
 
 }  // namespace brevlith

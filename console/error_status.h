@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "console/error_codes.h"
 #include "host/host.h"
 
 namespace brevlith {
@@ -40,9 +41,9 @@ class ErrorScope {
 ErrorStatus& current_error_status();
 
 // Codes of this value and above end the process at once with exit code 255.
-inline constexpr uint8_t first_fatal_code = 241;
+inline constexpr uint8_t first_fatal_code = error_code::damaged_memory;
 
-// Records `code` (0 becomes 51) in the current status; a fatal code ends the
+// Records `code` (0 becomes bad_handle) in the current status; a fatal code ends the
 // process with 255 and writes nothing more.
 void raise_error(uint8_t code, uint32_t host_error = 0);
 

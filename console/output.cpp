@@ -19,7 +19,7 @@ ErrorStatus write_all(host::Handle handle, std::string_view text) {
     return host::write_file(handle, text.data(), static_cast<uint32_t>(text.size()), done);
   });
   if (gate.failed()) return {gate.code, gate.last_error};
-  if (done < text.size()) return {61, 0};
+  if (done < text.size()) return {error_code::disk_full, 0};
   return {};
 }
 

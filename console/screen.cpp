@@ -1,6 +1,7 @@
 #include "console/screen.h"
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 #include "console/process.h"
@@ -15,6 +16,35 @@ constexpr int max_segment = 256;
 bool geometry(host::ScreenInfo& info) {
   return host::get_console_screen_buffer_info(process_values().screen_handle, info);
 }
+
+// Does the scroll that a write filling the bottom row left for the next one.
+void take_pending_scroll() {
+  if (!scroll_pending) return;
+  scroll_pending = false;
+  scroll_up();
+}
+
+// `units` as cells in the screen path's one colour.
+void fill_cells(std::vector<host::Cell>& cells, std::u16string_view units) {
+  cells.clear();
+  for (const char16_t u : units) cells.push_back({u, static_cast<uint16_t>(text_attribute)});
+}
+
+#ifndef _WIN32
+// With the cursor's place unknown (a terminal that does not answer; a
+// Windows console always knows it) no cell can be placed or counted without
+// risk of overwriting what is on the screen: the text goes where the cursor
+// stands and the console wraps and scrolls it as its ordinary output.
+void write_at_cursor(std::u16string_view units) {
+  take_pending_scroll();
+  std::vector<host::Cell> cells;
+  for (size_t done = 0; done < units.size(); done += cells.size()) {
+    fill_cells(cells, units.substr(done, max_segment));
+    host::write_console_cells_at_cursor(process_values().screen_handle, cells.data(),
+                                        static_cast<int>(cells.size()));
+  }
+}
+#endif
 
 }  // namespace
 
@@ -34,52 +64,22 @@ void scroll_up() {
                                        {u' ', static_cast<uint16_t>(text_attribute)});
 }
 
-namespace {
-
-// With the cursor's place unknown no cell can be placed or counted without
-// risk of overwriting what is on the screen: the text goes where the cursor
-// stands and the console wraps and scrolls it as its ordinary output.
-void write_at_cursor(const host::Wide& units) {
-  if (scroll_pending) {
-    scroll_pending = false;
-    scroll_up();
-  }
-  std::vector<host::Cell> cells;
-  for (size_t done = 0; done < units.size();) {
-    const size_t n = std::min<size_t>(units.size() - done, max_segment);
-    cells.clear();
-    for (size_t i = 0; i < n; ++i)
-      cells.push_back({units[done + i], static_cast<uint16_t>(text_attribute)});
-    host::write_console_cells_at_cursor(process_values().screen_handle, cells.data(),
-                                        static_cast<int>(n));
-    done += n;
-  }
-}
-
-}  // namespace
-
 void screen_write_text(std::string_view text) {
   const host::Wide units = host::multi_byte_to_wide_char(text);
   if (units.empty()) return;
   host::ScreenInfo g;
   if (!geometry(g)) return;
-  if (!g.cursor_known) {
-    write_at_cursor(units);
-    return;
-  }
+#ifndef _WIN32
+  if (!g.cursor_known) return write_at_cursor(units);
+#endif
   if (g.width < 1 || g.height < 1) return;
   int x = g.cursor_x, y = g.cursor_y;
   std::vector<host::Cell> cells;
   for (size_t done = 0; done < units.size();) {
-    if (scroll_pending) {
-      scroll_pending = false;
-      scroll_up();
-    }
+    take_pending_scroll();
     const int n = static_cast<int>(
         std::min<size_t>({units.size() - done, static_cast<size_t>(g.width - x), max_segment}));
-    cells.clear();
-    for (int i = 0; i < n; ++i)
-      cells.push_back({units[done + i], static_cast<uint16_t>(text_attribute)});
+    fill_cells(cells, std::u16string_view(units).substr(done, static_cast<size_t>(n)));
     host::write_console_output_w(process_values().screen_handle, cells.data(), n, x, y);
     done += n;
     x += n;
@@ -99,20 +99,18 @@ void screen_write_text(std::string_view text) {
 void screen_line_end() {
   host::ScreenInfo g;
   if (!geometry(g)) return;
+#ifndef _WIN32
   if (!g.cursor_known) {
-    const bool pending = scroll_pending;
-    scroll_pending = false;
-    if (pending) scroll_up();
+    take_pending_scroll();
     host::write_console_line_end(process_values().screen_handle);
     return;
   }
+#endif
   if (g.cursor_y + 1 != g.height) {
     set_cursor(1, g.cursor_y + 2);
     return;
   }
-  const bool pending = scroll_pending;
-  scroll_pending = false;
-  if (pending) scroll_up();
+  take_pending_scroll();
   scroll_up();
   set_cursor(1, g.height);
 }

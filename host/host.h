@@ -38,13 +38,15 @@ inline constexpr uint32_t invalid_parameter = 87;
 inline constexpr uint32_t broken_pipe = 109;
 inline constexpr uint32_t disk_full = 112;
 inline constexpr uint32_t invalid_name = 123;
+inline constexpr uint32_t negative_seek = 131;
 inline constexpr uint32_t busy = 170;  // here: the file is the run's own standard output
 inline constexpr uint32_t already_exists = 183;
 inline constexpr uint32_t no_data = 232;  // a pipe whose reader has closed it
 inline constexpr uint32_t filename_exced_range = 206;
 inline constexpr uint32_t bad_file_type = 222;  // here: not a disk file where one is written
 inline constexpr uint32_t stopped_on_symlink = 681;
-inline constexpr uint32_t bad_device = 1200;  // here: the name is a device (con, nul, com1, ...)
+inline constexpr uint32_t invalid_flags = 1004;  // read, never reported: a code page refusing flags
+inline constexpr uint32_t bad_device = 1200;     // here: the name is a device (con, nul, com1, ...)
 inline constexpr uint32_t cant_resolve_filename = 1921;
 }  // namespace win32
 
@@ -123,11 +125,13 @@ bool write_console_output_w(Handle h, const Cell* cells, int n, int x, int y);
 // Scrolls the rows 1..height-1 up by one; the bottom row becomes `fill`.
 bool scroll_console_screen_buffer_w(Handle h, Cell fill);
 bool set_console_cursor_position(Handle h, int x, int y);
+#ifndef _WIN32
 // For an unknown cursor: writes n cells where the cursor stands, the console
 // wrapping and scrolling them as it does its ordinary output, and ends the
-// line there (CR LF). Windows always knows its cursor and never needs them.
+// line there (CR LF). Windows always knows its cursor and has neither.
 bool write_console_cells_at_cursor(Handle h, const Cell* cells, int n);
 bool write_console_line_end(Handle h);
+#endif
 bool get_console_cursor_info(Handle h, uint32_t& size, bool& visible);
 bool set_console_cursor_info(Handle h, uint32_t size, bool visible);
 
@@ -183,6 +187,8 @@ bool set_file_disposition_delete(Handle h);
 
 // ---- Directories ----------------------------------------------------------
 
+// The bits an entry carries. They stay beside the request mask of
+// files/directories.h (ATTR_*), which also holds bits no entry carries.
 inline constexpr uint32_t file_attribute_hidden = 0x2;
 inline constexpr uint32_t file_attribute_system = 0x4;
 inline constexpr uint32_t file_attribute_directory = 0x10;

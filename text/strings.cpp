@@ -15,22 +15,6 @@ S concat(const S& a, const S& b) {
 }
 
 template <class S>
-int compare(const S& a, const S& b) {
-  using U = std::make_unsigned_t<typename S::value_type>;
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    const U x = static_cast<U>(a[i]), y = static_cast<U>(b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
-}
-
-template <class S>
-bool equals(const S& a, const S& b) {
-  return a == b;
-}
-
-template <class S>
 S parse_field(const S& source, const S& delimiter, int32_t index) {
   if (source.empty() || delimiter.empty()) return {};
   std::vector<size_t> starts{0}, ends;
@@ -71,49 +55,12 @@ S trim_right(const S& source) {
   return trim_right_any(source, S(1, ' '));
 }
 
-namespace {
-
-unsigned char unfold(unsigned char b) {
-  if (b >= 'a' && b <= 'z') return b - 0x20;
-  switch (b) {
-    case 0x87:
-      return 0x80;
-    case 0x84:
-      return 0x8E;
-    case 0x86:
-      return 0x8F;
-    case 0x82:
-      return 0x90;
-    case 0x94:
-      return 0x99;
-    case 0x81:
-      return 0x9A;
-    case 0xA4:
-      return 0xA5;
-    default:
-      return b;
-  }
-}
-
-}  // namespace
-
 Text fold_lower(const Text& source, FoldMode mode) {
   Text out(source);
   for (char& c : out) {
     const auto b = static_cast<unsigned char>(c);
     c = static_cast<char>(mode == FoldMode::table_mode ? fold_table[b]
                           : (b >= 'A' && b <= 'Z')     ? b + 0x20
-                                                       : b);
-  }
-  return out;
-}
-
-Text fold_upper(const Text& source, FoldMode mode) {
-  Text out(source);
-  for (char& c : out) {
-    const auto b = static_cast<unsigned char>(c);
-    c = static_cast<char>(mode == FoldMode::table_mode ? unfold(b)
-                          : (b >= 'a' && b <= 'z')     ? b - 0x20
                                                        : b);
   }
   return out;
@@ -162,7 +109,7 @@ template <class S>
 void replace_any(S& variable, const S& from_set, const S& to_set) {
   if (from_set.size() != to_set.size()) {
     variable.clear();
-    raise_error(5);
+    raise_error(error_code::invalid_argument);
     return;
   }
   if (from_set.empty() || variable.empty()) return;
@@ -193,8 +140,6 @@ Text to_text(const Wide& wide, bool* replaced) {
 
 #define BREVLITH_STRING_OPERATIONS(S)                  \
   template S concat(const S&, const S&);               \
-  template int compare(const S&, const S&);            \
-  template bool equals(const S&, const S&);            \
   template S parse_field(const S&, const S&, int32_t); \
   template S trim_left_any(const S&, const S&);        \
   template S trim_right_any(const S&, const S&);       \

@@ -11,16 +11,11 @@
 
 namespace brevlith {
 
-using Text = std::string;
-using Wide = std::u16string;
+using host::Text;  // bytes in the ANSI code page
+using host::Wide;  // UTF-16 code units
 
 template <class S>
 S concat(const S& a, const S& b);
-// Element by element as unsigned values; a proper prefix is smaller.
-template <class S>
-int compare(const S& a, const S& b);
-template <class S>
-bool equals(const S& a, const S& b);
 
 // Field `index` (1-based; negative counts from the end) of `source` split at
 // every non-overlapping occurrence of `delimiter`; "" when there is none.
@@ -41,7 +36,6 @@ enum class FoldMode { table_mode, ansi_mode };
 // Table mode: A-Z and seven code page 437 capitals to their small letters,
 // nothing else. ANSI mode: the host code page's letters (ASCII on POSIX).
 Text fold_lower(const Text& source, FoldMode mode);
-Text fold_upper(const Text& source, FoldMode mode);
 // The table itself, for callers that fold into a buffer of their own.
 constexpr std::array<unsigned char, 256> make_fold_table() {
   std::array<unsigned char, 256> t{};

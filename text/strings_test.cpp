@@ -193,26 +193,6 @@ TYPED_TEST(StringOperations, TrimsRemoveOnlySetMembersAtTheEnds) {
   EXPECT_EQ(trim_left(make<S>("   ")), S{});
 }
 
-TYPED_TEST(StringOperations, CompareAsUnsignedElements) {
-  using S = TypeParam;
-  EXPECT_GT(compare(make<S>("\x80"), make<S>("\x7F")), 0);
-  EXPECT_LT(compare(make<S>("\x7F"), make<S>("\xFF")), 0);
-  EXPECT_LT(compare(make<S>("Abc"), make<S>("abc")), 0);
-  EXPECT_GT(compare(make<S>("abd"), make<S>("abc")), 0);
-  EXPECT_LT(compare(make<S>("ab"), make<S>("abc")), 0);
-  EXPECT_GT(compare(make<S>("abc"), make<S>("ab")), 0);
-  EXPECT_LT(compare(S{}, make<S>(std::string_view("\0", 1))), 0);
-  EXPECT_EQ(compare(make<S>("From ???@???"), make<S>("From ???@???")), 0);
-  EXPECT_EQ(compare(S{}, S{}), 0);
-
-  EXPECT_TRUE(equals(make<S>("From ???@???"), make<S>("From ???@???")));
-  EXPECT_FALSE(equals(make<S>("From ???@???"), make<S>("From abc@def")));
-  EXPECT_FALSE(equals(make<S>("Abc"), make<S>("abc")));
-  EXPECT_FALSE(equals(make<S>(std::string_view("a\0", 2)), make<S>("a")));
-  EXPECT_TRUE(equals(S{}, S{}));
-  EXPECT_FALSE(equals(make<S>(" "), S{}));
-}
-
 TYPED_TEST(StringOperations, ReplaceAnyFirstIndexWinsAndNeverReplacesTwice) {
   using S = TypeParam;
   const S unsafe = make<S>("\\/:*?\"<>|"), hyphens = make<S>("---------");
@@ -310,27 +290,6 @@ TEST(FoldLower, WholeStringsByteByByte) {
   EXPECT_EQ(fold_lower(kept, FoldMode::table_mode), kept);
   // A byte in the table changes also where it is part of a UTF-8 character.
   EXPECT_EQ(fold_lower("\xC3\x80", FoldMode::table_mode), "\xC3\x87");
-}
-
-TEST(FoldUpper, TableModeIsTheInverseOfFoldLower) {
-  int changed = 0;
-  for (int b = 0; b < 256; ++b) {
-    const Text one(1, static_cast<char>(b));
-    const Text upper = fold_upper(one, FoldMode::table_mode);
-    ASSERT_EQ(upper.size(), 1u);
-    const auto u = static_cast<unsigned char>(upper[0]);
-    if (u == b) continue;
-    // Only the small letters of the fold table go up, and they come back down.
-    ++changed;
-    EXPECT_EQ(fold_table[u], b) << "byte " << b;
-  }
-  EXPECT_EQ(changed, 33);
-  for (int b = 0; b < 256; ++b) {
-    if (fold_table[b] == b) continue;
-    const Text folded(1, static_cast<char>(fold_table[b]));
-    EXPECT_EQ(fold_upper(folded, FoldMode::table_mode), Text(1, static_cast<char>(b)))
-        << "byte " << b;
-  }
 }
 
 TEST(Conversions, EmptyInEmptyOut) {

@@ -56,7 +56,7 @@ void print_banner() {
 }
 
 void read_command_line(Run& run) {
-  const Wide tail = command_tail(0);
+  const Wide tail = command_tail();
   const Wide quote_blank = u"\" ";
   bool pattern_replaced = false, term_replaced = false;
   run.mailbox_pattern = to_text(

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,6 +18,19 @@ std::vector<char> naive(const std::vector<std::string>& terms, const std::string
   std::vector<char> hits;
   for (const std::string& t : terms) hits.push_back(!t.empty() && folded.find(t) != folded.npos);
   return hits;
+}
+
+// Each byte that a capital folds to, turned back into that capital.
+std::string in_capitals(std::string text) {
+  static const auto capital = [] {
+    std::array<unsigned char, 256> up{};
+    for (int b = 0; b < 256; ++b) up[b] = static_cast<unsigned char>(b);
+    for (int b = 0; b < 256; ++b)
+      if (fold_table[b] != b) up[fold_table[b]] = static_cast<unsigned char>(b);
+    return up;
+  }();
+  for (char& c : text) c = static_cast<char>(capital[static_cast<unsigned char>(c)]);
+  return text;
 }
 
 std::string shown(const std::vector<std::string>& terms) {
@@ -113,7 +127,7 @@ TEST(TermSearch, ManyTermsOverManyBytes) {
     std::string message;
     while (message.size() < 6000) {
       const std::string& t = terms[rng() % terms.size()];
-      message += rng() % 2 ? t : fold_upper(t, FoldMode::table_mode);
+      message += rng() % 2 ? t : in_capitals(t);
       message += t.substr(0, rng() % t.size());
       message += static_cast<char>(rng() % 256);
     }

@@ -13,6 +13,7 @@
 
 #include "host/fault.h"
 #include "host/posix/posix.h"
+#include "host/read_window.h"
 #include "host/utf8.h"
 
 namespace host {
@@ -42,10 +43,6 @@ void catch_stop_signal(int signal_number) {
   ::sigaction(signal_number, &action, nullptr);
 }
 
-// Reads of an input file are served from this window; the exclusive lock
-// keeps the file from changing while it is open.
-constexpr uint32_t window_size = 64 * 1024;
-
 struct File final : Object {
   int fd = -1;
   FileType type = file_type_unknown;
@@ -53,11 +50,9 @@ struct File final : Object {
   int64_t pos = 0;
   int64_t size = 0;  // disk files: kept current, since we hold the only lock
   FileIdentity identity;
-  mode_t mode = 0;   // as opened: a template for the files made from it
-  std::string path;  // files opened for writing, to remove one left incomplete
-  std::unique_ptr<char[]> window;
-  int64_t window_offset = 0;
-  uint32_t window_fill = 0;
+  mode_t mode = 0;    // as opened: a template for the files made from it
+  std::string path;   // files opened for writing, to remove one left incomplete
+  ReadWindow window;  // disk files opened for reading
   ~File() override {
     if (!stream && fd >= 0) ::close(fd);
   }
@@ -99,45 +94,16 @@ bool read_stream(File& f, char* buffer, uint32_t n, uint32_t& done) {
   return true;
 }
 
-// Refills the window as often as the request needs.
-[[gnu::noinline]] bool read_through_window(File& f, char* buffer, uint32_t n, uint32_t& done) {
-  done = 0;
-  while (done < n) {
-    const int64_t at = f.pos;
-    if (at < f.window_offset || at >= f.window_offset + f.window_fill) {
-      if (!f.window) f.window = std::make_unique<char[]>(window_size);
-      ssize_t got;
-      do got = ::pread(f.fd, f.window.get(), window_size, at);
-      while (got < 0 && errno == EINTR);
-      if (got < 0) {
-        f.window_fill = 0;
-        return fail_errno();
-      }
-      f.window_offset = at;
-      f.window_fill = static_cast<uint32_t>(got);
-      if (got == 0) return true;  // end of file
-    }
-    const uint32_t offset = static_cast<uint32_t>(at - f.window_offset);
-    const uint32_t take = std::min(n - done, f.window_fill - offset);
-    std::memcpy(buffer + done, f.window.get() + offset, take);
-    done += take;
-    f.pos += take;
-  }
-  return true;
-}
-
 inline bool read_disk(File& f, char* buffer, uint32_t n, uint32_t& done) {
-  // Nearly every read is a 128-byte block well inside the window.
-  const uint64_t offset = static_cast<uint64_t>(f.pos - f.window_offset);
-  if (f.pos < f.window_offset || offset + n > f.window_fill)
-    return read_through_window(f, buffer, n, done);
-  if (n == 128)
-    std::memcpy(buffer, f.window.get() + offset, 128);
-  else
-    std::memcpy(buffer, f.window.get() + offset, n);
-  f.pos += n;
-  done = n;
-  return true;
+  return f.window.read(f.pos, buffer, n, done,
+                       [&f](int64_t at, char* bytes, uint32_t want, uint32_t& got) {
+                         ssize_t r;
+                         do r = ::pread(f.fd, bytes, want, at);
+                         while (r < 0 && errno == EINTR);
+                         if (r < 0) return fail_errno();
+                         got = static_cast<uint32_t>(r);
+                         return true;
+                       });
 }
 
 // The mode a new output file is created with: the template's read and
@@ -329,7 +295,7 @@ bool set_end_of_file(Handle h) {
   if (f->pos == f->size) return true;  // already ends there: no system call
   if (::ftruncate(f->fd, f->pos) != 0) return fail_errno();
   f->size = f->pos;
-  f->window_fill = 0;
+  f->window.clear();
   return true;
 }
 
@@ -370,7 +336,7 @@ bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
       f->size = std::max(f->size, f->pos);
     }
   }
-  if (positioned) f->window_fill = 0;
+  if (positioned) f->window.clear();
   return true;
 }
 

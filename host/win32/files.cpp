@@ -1,14 +1,11 @@
 // File operations on Windows. A file opened for reading alone is read
-// through a 256 KiB window: the channels ask for 128 bytes at a time, and
-// two host calls per 128 bytes would dominate a run. The window stays exact
-// because every file is opened with share mode 0, so nothing else can change
-// it while the handle is open.
+// through a read-ahead window (host/read_window.h).
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "host/read_window.h"
 #include "host/win32/win32.h"
 
 namespace host {
@@ -17,14 +14,10 @@ using namespace win32_host;
 
 namespace {
 
-constexpr uint32_t window_size = 256 * 1024;
-
 struct ReadAhead {
   HANDLE handle;
   int64_t position = 0;  // the file pointer as the caller sees it
-  std::unique_ptr<char[]> window;
-  int64_t window_offset = 0;
-  uint32_t window_fill = 0;
+  ReadWindow window;
 };
 
 std::mutex read_ahead_lock;
@@ -46,27 +39,16 @@ bool move_pointer(HANDLE h, int64_t distance, DWORD method, int64_t& result) {
 }
 
 bool read_windowed(ReadAhead& r, char* buffer, uint32_t n, uint32_t& done) {
-  while (done < n) {
-    const int64_t at = r.position;
-    if (at < r.window_offset || at >= r.window_offset + r.window_fill) {
-      if (!r.window) r.window = std::make_unique<char[]>(window_size);
-      int64_t ignored;
-      DWORD got = 0;
-      r.window_fill = 0;
-      if (!move_pointer(r.handle, at, FILE_BEGIN, ignored) ||
-          !ReadFile(r.handle, r.window.get(), window_size, &got, nullptr))
-        return false;
-      r.window_offset = at;
-      r.window_fill = got;
-      if (got == 0) return true;  // end of file
-    }
-    const uint32_t offset = static_cast<uint32_t>(at - r.window_offset);
-    const uint32_t take = std::min(n - done, r.window_fill - offset);
-    std::memcpy(buffer + done, r.window.get() + offset, take);
-    done += take;
-    r.position += take;
-  }
-  return true;
+  return r.window.read(r.position, buffer, n, done,
+                       [&r](int64_t at, char* bytes, uint32_t want, uint32_t& got) {
+                         int64_t ignored;
+                         DWORD read = 0;
+                         if (!move_pointer(r.handle, at, FILE_BEGIN, ignored) ||
+                             !ReadFile(r.handle, bytes, want, &read, nullptr))
+                           return false;
+                         got = read;
+                         return true;
+                       });
 }
 
 // Whether the last part of `name` is a reserved device name: "nul.mbx" or
@@ -105,14 +87,14 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
   const DWORD error = GetLastError();  // the caller may judge the open by it
   if (writing) {
     BY_HANDLE_FILE_INFORMATION info;
-    DWORD refused = ERROR_SUCCESS;
+    DWORD refused = win32::success;
     if (GetFileType(h) != FILE_TYPE_DISK)
-      refused = ERROR_BAD_FILE_TYPE;
+      refused = win32::bad_file_type;
     else if (!GetFileInformationByHandle(h, &info))
       refused = GetLastError();
     else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-      refused = win32::stopped_on_symlink;  // ERROR_STOPPED_ON_SYMLINK
-    if (refused != ERROR_SUCCESS) {
+      refused = win32::stopped_on_symlink;
+    if (refused != win32::success) {
       CloseHandle(h);
       SetLastError(refused);
       return invalid_handle;
@@ -120,7 +102,7 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
   } else if (GetFileType(h) != FILE_TYPE_DISK) {
     // A pipe or device reached by another name: a read of it may never end.
     CloseHandle(h);
-    SetLastError(ERROR_BAD_FILE_TYPE);
+    SetLastError(win32::bad_file_type);
     return invalid_handle;
   } else if (access == generic_read) {
     try {
@@ -142,7 +124,7 @@ int64_t set_file_pointer(Handle h, int64_t distance, MoveMethod method) {
   ReadAhead* r = find_read_ahead(native(h));
   if (r && method != file_end) {
     const int64_t target = (method == file_begin ? 0 : r->position) + distance;
-    if (target < 0) return SetLastError(ERROR_NEGATIVE_SEEK), -1;
+    if (target < 0) return SetLastError(win32::negative_seek), -1;
     return r->position = target;
   }
   int64_t moved;
@@ -155,7 +137,7 @@ bool set_end_of_file(Handle h) {
   if (ReadAhead* r = find_read_ahead(native(h))) {
     int64_t ignored;
     if (!move_pointer(r->handle, r->position, FILE_BEGIN, ignored)) return false;
-    r->window_fill = 0;
+    r->window.clear();
   }
   return SetEndOfFile(native(h)) != 0;
 }
@@ -168,8 +150,8 @@ bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done) {
   const BOOL ok = ReadFile(native(h), buffer, n, &got, nullptr);
   done = got;
   // A pipe whose writer has gone is at its end, as a file is.
-  if (!ok && GetLastError() == ERROR_BROKEN_PIPE) {
-    SetLastError(ERROR_SUCCESS);
+  if (!ok && GetLastError() == win32::broken_pipe) {
+    SetLastError(win32::success);
     return true;
   }
   return ok != 0;

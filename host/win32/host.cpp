@@ -10,15 +10,6 @@ namespace host {
 namespace win32_host {
 namespace {
 
-// The per-thread block: zero-filled, 128 bytes, reached through one TLS slot.
-struct ThreadBlock {
-  UINT code_page;  // 0: the ANSI code page
-  unsigned char reserved[128 - sizeof(UINT)];
-};
-static_assert(sizeof(ThreadBlock) == 128);
-
-DWORD tls_slot = TLS_OUT_OF_INDEXES;
-
 volatile LONG stop_signal_number = 0;
 volatile LONG run_finished = 0;
 
@@ -92,84 +83,77 @@ void set_floating_point_state() {
 // A conversion call is given an int length; longer texts go in pieces.
 constexpr size_t piece = size_t{1} << 30;
 
-}  // namespace
-
-bool refuse_nul(const Wide& name) {
-  if (name.find(u'\0') == Wide::npos) return false;
-  SetLastError(ERROR_INVALID_NAME);
-  return true;
-}
-
-Wide to_wide_in(UINT code_page, std::string_view text) {
-  Wide out;
-  DWORD flags = MB_PRECOMPOSED;
+// Converts `text` piece by piece: `convert(flags, part, out, room)` is asked
+// for the size with no `out`, then to write. A code page that refuses the
+// flags (UTF-8 and the other stateful ones) is asked again without them.
+template <class Out, class In, class Convert>
+Out convert_in_pieces(In text, DWORD flags, const Convert& convert) {
+  Out out;
   while (!text.empty()) {
-    const std::string_view part = text.substr(0, piece);
-    const int in = static_cast<int>(part.size());
-    int n = MultiByteToWideChar(code_page, flags, part.data(), in, nullptr, 0);
-    if (n == 0 && flags != 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+    const In part = text.substr(0, piece);
+    int n = convert(flags, part, nullptr, 0);
+    if (n == 0 && flags != 0 && GetLastError() == win32::invalid_flags) {
       flags = 0;
       continue;
     }
     if (n == 0) break;
     const size_t at = out.size();
     out.resize(at + static_cast<size_t>(n));
-    n = MultiByteToWideChar(code_page, flags, part.data(), in,
-                            reinterpret_cast<wchar_t*>(out.data() + at), n);
+    n = convert(flags, part, out.data() + at, n);
     out.resize(at + static_cast<size_t>(n));
     text.remove_prefix(part.size());
   }
   return out;
 }
 
-Text to_text_in(UINT code_page, std::u16string_view wide, bool* replaced) {
-  Text out;
-  if (replaced) *replaced = false;
-  // No best fit: "\u0101.mbx" must not become "a.mbx" and open another file.
-  // A character the code page lacks becomes "?", and the caller is told.
-  DWORD flags = WC_NO_BEST_FIT_CHARS;
-  while (!wide.empty()) {
-    const std::u16string_view part = wide.substr(0, piece);
-    const auto* units = reinterpret_cast<const wchar_t*>(part.data());
-    const int in = static_cast<int>(part.size());
-    // UTF-8 and the like take neither flags nor the default-character flag.
-    BOOL used = FALSE;
-    BOOL* used_default = flags != 0 ? &used : nullptr;
-    int n = WideCharToMultiByte(code_page, flags, units, in, nullptr, 0, nullptr, used_default);
-    if (n == 0 && flags != 0 && GetLastError() == ERROR_INVALID_FLAGS) {
-      flags = 0;  // UTF-8 and the like take no flags, and have no best fit
-      continue;
-    }
-    if (n == 0) break;
-    if (used && replaced) *replaced = true;
-    if (!used_default && replaced &&
-        (code_page == CP_UTF8 || (code_page == CP_ACP && GetACP() == CP_UTF8))) {
-      // UTF-8 holds every character; only an unpaired surrogate is replaced.
-      for (size_t i = 0; i < part.size(); ++i) {
-        const char16_t u = part[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < part.size() && part[i + 1] >= 0xDC00 &&
-            part[i + 1] <= 0xDFFF)
-          ++i;
-        else if (u >= 0xD800 && u <= 0xDFFF)
-          *replaced = true;
-      }
-    }
-    const size_t at = out.size();
-    out.resize(at + static_cast<size_t>(n));
-    n = WideCharToMultiByte(code_page, flags, units, in, out.data() + at, n, nullptr, nullptr);
-    out.resize(at + static_cast<size_t>(n));
-    wide.remove_prefix(part.size());
+// UTF-8 holds every character; only an unpaired surrogate is replaced.
+bool has_unpaired_surrogate(std::u16string_view units) {
+  for (size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF)
+      ++i;
+    else if (u >= 0xD800 && u <= 0xDFFF)
+      return true;
   }
-  return out;
+  return false;
 }
 
-UINT conversion_code_page() {
-  if (tls_slot == TLS_OUT_OF_INDEXES) return CP_ACP;
-  // TlsGetValue clears the last error, which may still be unread.
-  const DWORD error = GetLastError();
-  const auto* block = static_cast<const ThreadBlock*>(TlsGetValue(tls_slot));
-  SetLastError(error);
-  return block ? block->code_page : CP_ACP;
+}  // namespace
+
+bool refuse_nul(const Wide& name) {
+  if (name.find(u'\0') == Wide::npos) return false;
+  SetLastError(win32::invalid_name);
+  return true;
+}
+
+Wide to_wide_in(UINT code_page, std::string_view text) {
+  return convert_in_pieces<Wide>(
+      text, MB_PRECOMPOSED, [&](DWORD flags, std::string_view part, char16_t* out, int room) {
+        return MultiByteToWideChar(code_page, flags, part.data(), static_cast<int>(part.size()),
+                                   reinterpret_cast<wchar_t*>(out), room);
+      });
+}
+
+Text to_text_in(UINT code_page, std::u16string_view wide, bool* replaced) {
+  if (replaced) *replaced = false;
+  const bool utf8 = code_page == CP_UTF8 || (code_page == CP_ACP && GetACP() == CP_UTF8);
+  // No best fit: "\u0101.mbx" must not become "a.mbx" and open another file.
+  // A character the code page lacks becomes "?", and the caller is told.
+  return convert_in_pieces<Text>(
+      wide, WC_NO_BEST_FIT_CHARS, [&](DWORD flags, std::u16string_view part, char* out, int room) {
+        const auto* units = reinterpret_cast<const wchar_t*>(part.data());
+        const int in = static_cast<int>(part.size());
+        if (out)
+          return WideCharToMultiByte(code_page, flags, units, in, out, room, nullptr, nullptr);
+        // UTF-8 and the like take neither flags nor the default-character flag.
+        BOOL used = FALSE;
+        const int n = WideCharToMultiByte(code_page, flags, units, in, nullptr, 0, nullptr,
+                                          flags != 0 ? &used : nullptr);
+        if (n != 0 && replaced && (used || (flags == 0 && utf8 && has_unpaired_surrogate(part))))
+          *replaced = true;
+        return n;
+      });
 }
 
 }  // namespace win32_host
@@ -190,31 +174,12 @@ bool start(int, char**) {
     return false;
   }
   startup_info();
-  tls_slot = TlsAlloc();
-  if (tls_slot == TLS_OUT_OF_INDEXES) return false;
-  void* block = GlobalAlloc(GPTR, sizeof(ThreadBlock));
-  if (!block || !TlsSetValue(tls_slot, block)) {
-    if (block) GlobalFree(block);
-    TlsFree(tls_slot);
-    tls_slot = TLS_OUT_OF_INDEXES;
-    return false;
-  }
-  static_cast<ThreadBlock*>(block)->code_page = CP_ACP;
   set_floating_point_state();
   SetConsoleCtrlHandler(note_console_event, TRUE);
   return true;
 }
 
-void finish() {
-  InterlockedExchange(&run_finished, 1);
-  if (tls_slot == TLS_OUT_OF_INDEXES) return;
-  void* block = TlsGetValue(tls_slot);
-  TlsSetValue(tls_slot, nullptr);
-  // GlobalFree gives the block back on failure; the slot is then kept.
-  if (block && GlobalFree(block) != nullptr) return;
-  TlsFree(tls_slot);
-  tls_slot = TLS_OUT_OF_INDEXES;
-}
+void finish() { InterlockedExchange(&run_finished, 1); }
 
 void exit_process(int code) { ExitProcess(static_cast<UINT>(code)); }
 
@@ -313,27 +278,6 @@ bool set_console_cursor_position(Handle h, int x, int y) {
   return SetConsoleCursorPosition(native(h), {static_cast<SHORT>(x), static_cast<SHORT>(y)}) != 0;
 }
 
-// Unused on Windows, whose console always reports its cursor; kept working
-// for completeness: the console's own output path wraps and scrolls.
-bool write_console_cells_at_cursor(Handle h, const Cell* cells, int n) {
-  CONSOLE_SCREEN_BUFFER_INFO csbi;
-  if (n <= 0) return true;
-  if (!GetConsoleScreenBufferInfo(native(h), &csbi)) return false;
-  Wide units;
-  for (int i = 0; i < n; ++i) units += cells[i].ch;
-  SetConsoleTextAttribute(native(h), cells[0].attribute);
-  DWORD written = 0;
-  const BOOL ok =
-      WriteConsoleW(native(h), wide_chars(units), static_cast<DWORD>(n), &written, nullptr);
-  SetConsoleTextAttribute(native(h), csbi.wAttributes);
-  return ok != 0;
-}
-
-bool write_console_line_end(Handle h) {
-  DWORD written = 0;
-  return WriteConsoleW(native(h), L"\r\n", 2, &written, nullptr) != 0;
-}
-
 bool get_console_cursor_info(Handle h, uint32_t& size, bool& visible) {
   CONSOLE_CURSOR_INFO info;
   if (!GetConsoleCursorInfo(native(h), &info)) return false;
@@ -349,17 +293,12 @@ bool set_console_cursor_info(Handle h, uint32_t size, bool visible) {
 
 // ---- Code pages -------------------------------------------------------------
 
-Wide multi_byte_to_wide_char(std::string_view text) {
-  return to_wide_in(conversion_code_page(), text);
-}
+Wide multi_byte_to_wide_char(std::string_view text) { return to_wide_in(CP_ACP, text); }
 
 Text wide_char_to_multi_byte(std::u16string_view wide, bool* replaced) {
-  return to_text_in(conversion_code_page(), wide, replaced);
+  return to_text_in(CP_ACP, wide, replaced);
 }
 
-uint32_t ansi_code_page() {
-  const UINT page = conversion_code_page();
-  return page == CP_ACP ? GetACP() : page;
-}
+uint32_t ansi_code_page() { return GetACP(); }
 
 }  // namespace host

@@ -58,7 +58,7 @@ Handle find_first_file_w(const Wide& pattern, FindData& data) {
     if (!FindNextFileW(search->handle, &found)) {
       const DWORD error = GetLastError();
       FindClose(search->handle);
-      SetLastError(error == ERROR_NO_MORE_FILES ? ERROR_FILE_NOT_FOUND : error);
+      SetLastError(error == win32::no_more_files ? win32::file_not_found : error);
       return invalid_handle;
     }
   }

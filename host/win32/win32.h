@@ -31,8 +31,4 @@ Wide to_wide_in(UINT code_page, std::string_view text);
 // `replaced`, where given, tells whether a character became the default one.
 Text to_text_in(UINT code_page, std::u16string_view wide, bool* replaced = nullptr);
 
-// The code page of the calling thread's per-thread block; CP_ACP (0) where
-// start() has not set the block up (unit tests).
-UINT conversion_code_page();
-
 }  // namespace host::win32_host

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <stdexcept>
 
-#include "console/process.h"
 #include "tests/win32/runner.h"
 
 namespace brevlith::testing {
@@ -211,19 +210,6 @@ const std::string& brevlith_binary() {
 }
 const std::string& native_brevlith_binary() { return brevlith_binary(); }
 bool windows_host() { return true; }
-std::string host_stderr(const std::string& linux_text) {
-  std::string out;
-  for (size_t i = 0; i < linux_text.size(); ++i) {
-    if (linux_text[i] == '\n') out += '\r';
-    out += linux_text[i];
-    if (linux_text.compare(i + 1, 15, "brevlithoutput/") == 0) {
-      out += "brevlithoutput\\";
-      i += 15;
-    }
-  }
-  return out;
-}
-
 RunResult run_command_line(const std::string& program, const std::u16string& command_line,
                            const RunOptions& options) {
   if (options.in_child) throw std::logic_error("in_child hooks need fork; not on Windows");
@@ -303,13 +289,6 @@ int BackgroundProgram::finish() {
     exit_code_ = static_cast<int>(code);
   }
   return exit_code_;
-}
-
-void init_test_process() {
-  ProcessValues& p = process_values();
-  p.stdin_handle = host::get_std_handle(host::std_input);
-  p.stdout_handle = host::get_std_handle(host::std_output);
-  p.stderr_handle = p.screen_handle = host::get_std_handle(host::std_error);
 }
 
 }  // namespace brevlith::testing

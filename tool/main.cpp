@@ -1,3 +1,5 @@
+// The entry point: the process frame (console/) runs the tool's main
+// procedure. The one file that knows both layers.
 #include "console/process.h"
 #include "tool/main_procedure.h"
 

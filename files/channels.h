@@ -18,12 +18,9 @@ enum class Mode { input, output, append };
 enum class DeviceKind { disk, other };
 
 struct Channel {
-  int16_t number = 0;
   host::Handle handle = host::invalid_handle;
   DeviceKind device_kind = DeviceKind::disk;
   Mode mode = Mode::input;
-  uint32_t access = 0;
-  std::u16string name;         // as opened, at most 255 units
   uint64_t file_position = 0;  // input: offset of block[0]; else where the next byte lands
   uint32_t block_size = 0;     // the record length for input, 1 otherwise
   uint32_t buffer_index = 0;   // input: next unread byte of block; else the column

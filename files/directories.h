@@ -10,12 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
+
 namespace brevlith {
 
-inline constexpr uint32_t ATTR_HIDDEN = 2;
-inline constexpr uint32_t ATTR_SYSTEM = 4;
-inline constexpr uint32_t ATTR_VOLUME_LABEL = 8;
-inline constexpr uint32_t ATTR_DIRECTORY = 16;
+// The search mask: the attribute bits a listed entry may carry, and
+// ATTR_ONLY for entries that carry at least one of them.
+inline constexpr uint32_t ATTR_HIDDEN = host::file_attribute_hidden;
+inline constexpr uint32_t ATTR_SYSTEM = host::file_attribute_system;
+inline constexpr uint32_t ATTR_DIRECTORY = host::file_attribute_directory;
 inline constexpr uint32_t ATTR_ONLY = 128;
 
 // Keeps only the meaningful bits; ATTR_ONLY only with hidden, system or

@@ -69,7 +69,8 @@ enum class LinesStop { end_of_file, marker, failed_line };
 //   end_of_file - when at_end_of_file would be true (its failure raised);
 //   failed_line - when read_line would fail: its code is raised and nothing
 //                 is appended for that line, not even the CR LF.
-// 52 or 54 as read_line for a number that is not an open input channel.
+// A number that is not open is at its end, as for at_end_of_file (53,
+// end_of_file); an output channel fails as for read_line (54, failed_line).
 LinesStop read_lines(int32_t number, TextBuffer& out, std::string_view marker, size_t& line_start);
 
 // The bytes of `text` in one write; "" writes nothing and fails nowhere.

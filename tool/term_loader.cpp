@@ -49,17 +49,15 @@ bool load_terms(Run& run) {
   try {
     // A refused wildcard name leaves the channel closed: no lines, 0 terms.
     for (bool end = opened.code != 0; !end;) {
-      scope.take();
-      end = at_end_of_file(term_channel) != 0;
-      ErrorStatus failed = scope.take();
+      Steps steps;
+      steps.run([&] { end = at_end_of_file(term_channel) != 0; });
       if (!end) {
         run.terms.emplace_back();
-        if (!read_line_append(term_channel, run.terms.back())) {
-          failed = scope.take();
-          // The failed line is no term: an empty one would select every message.
+        // The failed line is no term: an empty one would select every message.
+        if (!steps.run([&] { read_line_append(term_channel, run.terms.back()); }))
           run.terms.pop_back();
-        }
       }
+      const ErrorStatus& failed = steps.failure();
       if (failed.code == error_code::out_of_memory) throw std::bad_alloc();
       // The terms read before a read error are kept; nothing after it is read.
       if (failed.code && failed.code != error_code::past_end) {

@@ -485,15 +485,16 @@ TEST(ParallelRuns, NumberedFilesOfTheSameNamesAreEachOneRunsWholeMessage) {
     write_file(folder + "/in.mbx", mailbox(m));
     args.push_back({folder + "/in.mbx"});
   }
-  ::mkdir("brevlithoutput", 0755);
+  // Started together, they also make the output folder at the same moment.
   for (const RunResult& r : run_together(args)) {
     EXPECT_TRUE(r.exit_code == 0 || r.exit_code == 1) << r.exit_code;
     // Only a file another run held at that moment may be refused.
     for (size_t at = 0; at < r.err.size();) {
       const size_t end = r.err.find('\n', at);
       const std::string line = r.err.substr(at, end - at);
-      EXPECT_TRUE(line.starts_with("brevlith: cannot write brevlithoutput/in-") &&
-                  line.ends_with(": in use by another program"))
+      EXPECT_TRUE((line.starts_with("brevlith: cannot write brevlithoutput/in-") &&
+                   line.ends_with(": in use by another program")) ||
+                  line.ends_with(" more message files could not be written"))
           << line;
       at = end + 1;
     }

@@ -217,9 +217,16 @@ bool prepare_output_directory(Run& run) {
                 [&] { found = dir_first(folder, ATTR_DIRECTORY); }))
     return false;
   if (found.empty()) {
-    if (!run_step(run.outcome, "cannot create the output folder " + folder,
-                  [&] { make_dir(folder); }))
+    // Another run started at the same moment may have made it in between:
+    // then it is there to be used.
+    Steps steps;
+    if (!steps.run([&] { make_dir(folder); }) &&
+        !(steps.failure().host_error == host::win32::already_exists &&
+          !dir_first(folder, ATTR_DIRECTORY | ATTR_ONLY).empty())) {
+      report(run.outcome,
+             "cannot create the output folder " + folder + ": " + reason(steps.failure()));
       return false;
+    }
     print_line("Created output subdirectory .\\brevlithoutput");
   } else if (dir_first(folder, ATTR_DIRECTORY | ATTR_ONLY).empty()) {
     report(run.outcome, "cannot use the output folder " + folder + ": a file of that name exists");

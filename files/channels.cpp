@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "console/error_codes.h"
 #include "console/error_status.h"
 #include "host/wildcard.h"
 #include "text/strings.h"
@@ -44,19 +45,14 @@ constexpr size_t standard_block = 128 + 16;
 
 std::unique_ptr<Channel>& slot(int32_t number) { return table[static_cast<size_t>(number)]; }
 
-bool has_wildcard(const std::u16string& name) { return host::has_wildcards_in_name(name); }
-
 // A record with every field 0, its block large enough for block_size.
 std::unique_ptr<Channel> new_record(int32_t block_size) {
   std::unique_ptr<Channel> c;
   if (spare && block_size <= 128) {
     c = std::move(spare);
     std::unique_ptr<uint8_t[]> block = std::move(c->block);
-    std::u16string name = std::move(c->name);
     *c = Channel{};
     c->block = std::move(block);
-    c->name = std::move(name);
-    c->name.clear();
     return c;
   }
   c = std::make_unique<Channel>();
@@ -123,6 +119,87 @@ void abandon(host::Handle handle) {
   run_system_call([&] { return host::close_handle(handle); });
 }
 
+template <class R>
+ErrorStatus status_of(const GateResult<R>& call) {
+  return {call.code, call.last_error};
+}
+
+// The checks made before anything is allocated or the file system touched.
+ErrorStatus check_request(const std::u16string& wide, int32_t number, int32_t block_size,
+                          bool literal) {
+  if (wide.empty() || (!literal && host::has_wildcards_in_name(wide)))
+    return {error_code::bad_file_name, 0};
+  // Cut short, a longer name would open another file, or every message of
+  // a long mailbox name the same one.
+  if (wide.size() > max_name)
+    return {error_code::path_file_access, host::win32::filename_exced_range};
+  if (number < 0 || number > max_channel) return {error_code::channel_not_open, 0};
+  if (block_size < 1) return {error_code::invalid_argument, 0};
+  if (find_channel(number)) return {error_code::channel_already_open, 0};
+  return {};
+}
+
+uint32_t access_for(Mode mode) {
+  switch (mode) {
+    case Mode::input:
+      return host::generic_read;
+    case Mode::output:
+      return host::generic_write;
+    case Mode::append:
+      break;
+  }
+  return host::generic_read | host::generic_write;
+}
+
+// Output: a disk file is cut to length 0.
+ErrorStatus cut_to_start(Channel& c) {
+  const auto moved =
+      run_system_call([&] { return host::set_file_pointer(c.handle, 0, host::file_begin); });
+  if (moved.failed()) return status_of(moved);
+  return status_of(run_system_call([&] { return host::set_end_of_file(c.handle); }));
+}
+
+// Append: the next byte lands at the end.
+ErrorStatus move_to_end(Channel& c) {
+  const auto moved =
+      run_system_call([&] { return host::set_file_pointer(c.handle, 0, host::file_end); });
+  if (!moved.failed()) c.file_position = static_cast<uint64_t>(moved.result);
+  return status_of(moved);
+}
+
+// Input: the first block is read at once.
+ErrorStatus read_first_block(Channel& c) {
+  const auto moved =
+      run_system_call([&] { return host::set_file_pointer(c.handle, 0, host::file_begin); });
+  if (moved.failed()) return status_of(moved);
+  uint32_t done = 0;
+  const auto read =
+      run_system_call([&] { return host::read_file(c.handle, c.block.get(), c.block_size, done); });
+  c.block_fill = done;
+  return status_of(read);
+}
+
+// Readies a file just opened for its mode.
+ErrorStatus start_channel(Channel& c) {
+  // Checked before the cut below: standard output redirected into the
+  // output folder keeps what the run has printed so far.
+  if (c.mode != Mode::input && is_standard_stream(c.handle))
+    return {error_code_for_host_error(host::win32::busy), host::win32::busy};
+  const auto type = run_system_call([&] { return host::get_file_type(c.handle); });
+  c.device_kind = type.result == host::file_type_disk ? DeviceKind::disk : DeviceKind::other;
+  if (c.device_kind != DeviceKind::disk)
+    return c.mode == Mode::append ? ErrorStatus{error_code::bad_file_mode, 0} : ErrorStatus{};
+  switch (c.mode) {
+    case Mode::output:
+      return cut_to_start(c);
+    case Mode::append:
+      return move_to_end(c);
+    case Mode::input:
+      break;
+  }
+  return read_first_block(c);
+}
+
 }  // namespace
 
 Channel* find_channel(int32_t number) {
@@ -134,76 +211,31 @@ Channel* find_channel(int32_t number) {
 void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length,
                   const OpenOptions& options) {
   std::lock_guard open(open_lock);
-  std::u16string wide = to_wide(name);
-  if (wide.empty() || (!options.literal && has_wildcard(wide))) return raise_error(64);
-  // Cut short, a longer name would open another file, or every message of
-  // a long mailbox name the same one.
-  if (wide.size() > max_name) return raise_error(75, host::win32::filename_exced_range);
+  const std::u16string wide = to_wide(name);
   const int32_t block_size = mode == Mode::input ? record_length : 1;
-  if (number < 0 || number > max_channel) return raise_error(52);
-  if (block_size < 1) return raise_error(5);
-  if (find_channel(number)) return raise_error(55);
+  if (const ErrorStatus refused = check_request(wide, number, block_size, options.literal);
+      refused.code)
+    return raise_error(refused.code, refused.host_error);
 
   std::unique_ptr<Channel> c;
   try {
     c = new_record(block_size);
-    c->name = wide;
   } catch (const std::bad_alloc&) {
-    return raise_error(7);
+    return raise_error(error_code::out_of_memory);
   }
-  c->number = static_cast<int16_t>(number);
   c->mode = mode;
   c->block_size = static_cast<uint32_t>(block_size);
-  c->access = mode == Mode::input    ? host::generic_read
-              : mode == Mode::output ? host::generic_write
-                                     : host::generic_read | host::generic_write;
   const Channel* lender =
       options.template_channel > 0 ? find_channel(options.template_channel) : nullptr;
-  const auto opened =
-      open_file(wide, c->access, mode == Mode::input ? host::open_existing : host::open_always,
-                lender ? lender->handle : host::invalid_handle, options.wait);
+  const auto opened = open_file(wide, access_for(mode),
+                                mode == Mode::input ? host::open_existing : host::open_always,
+                                lender ? lender->handle : host::invalid_handle, options.wait);
   if (opened.result == host::invalid_handle) return raise_error(opened.code, opened.last_error);
   c->handle = opened.result;
-  // Checked before the cut below: standard output redirected into the
-  // output folder keeps what the run has printed so far.
-  if (mode != Mode::input && is_standard_stream(c->handle)) {
+  if (const ErrorStatus failed = start_channel(*c); failed.code) {
     abandon(c->handle);
     keep_spare(std::move(c));
-    return raise_error(error_code_for_host_error(host::win32::busy), host::win32::busy);
-  }
-  const auto type = run_system_call([&] { return host::get_file_type(c->handle); });
-  c->device_kind = type.result == host::file_type_disk ? DeviceKind::disk : DeviceKind::other;
-
-  GateResult<bool> failure{true, 0, 0};
-  if (mode == Mode::output && c->device_kind == DeviceKind::disk) {
-    const auto moved =
-        run_system_call([&] { return host::set_file_pointer(c->handle, 0, host::file_begin); });
-    failure = moved.failed() ? GateResult<bool>{false, moved.last_error, moved.code}
-                             : run_system_call([&] { return host::set_end_of_file(c->handle); });
-  } else if (mode == Mode::append) {
-    if (c->device_kind != DeviceKind::disk) {
-      abandon(c->handle);
-      return raise_error(54);
-    }
-    const auto moved =
-        run_system_call([&] { return host::set_file_pointer(c->handle, 0, host::file_end); });
-    if (!moved.failed()) c->file_position = static_cast<uint64_t>(moved.result);
-    failure = {true, moved.last_error, moved.code};
-  } else if (mode == Mode::input && c->device_kind == DeviceKind::disk) {
-    const auto moved =
-        run_system_call([&] { return host::set_file_pointer(c->handle, 0, host::file_begin); });
-    uint32_t done = 0;
-    failure = moved.failed()
-                  ? GateResult<bool>{false, moved.last_error, moved.code}
-                  : run_system_call([&] {
-                      return host::read_file(c->handle, c->block.get(), c->block_size, done);
-                    });
-    c->block_fill = done;
-  }
-  if (failure.failed()) {
-    abandon(c->handle);
-    keep_spare(std::move(c));
-    return raise_error(failure.code, failure.last_error);
+    return raise_error(failed.code, failed.host_error);
   }
   std::lock_guard lock(table_lock);
   slot(number) = std::move(c);
@@ -228,8 +260,9 @@ void close_channel(int32_t number) {
 
 void cut_channel(int32_t number, uint64_t length) {
   Channel* c = find_channel(number);
-  if (!c) return raise_error(52);
-  if (c->mode == Mode::input || c->device_kind != DeviceKind::disk) return raise_error(54);
+  if (!c) return raise_error(error_code::channel_not_open);
+  if (c->mode == Mode::input || c->device_kind != DeviceKind::disk)
+    return raise_error(error_code::bad_file_mode);
   const auto moved = run_system_call([&] {
     return host::set_file_pointer(c->handle, static_cast<int64_t>(length), host::file_begin);
   });
@@ -241,8 +274,8 @@ void cut_channel(int32_t number, uint64_t length) {
 
 void discard_channel_file(int32_t number) {
   Channel* c = find_channel(number);
-  if (!c) return raise_error(52);
-  if (c->mode == Mode::input) return raise_error(54);
+  if (!c) return raise_error(error_code::channel_not_open);
+  if (c->mode == Mode::input) return raise_error(error_code::bad_file_mode);
   run_system_call([&] { return host::set_file_disposition_delete(c->handle); }).raise();
 }
 

@@ -1,7 +1,7 @@
 // Numbered file channels. open_channel binds a file to a number in one mode,
 // the line operations read and write through it, close_channel releases it.
 // Files are opened exclusively: while a channel is open, no other open of the
-// same file succeeds (error status 70). Failures never stop anything: they
+// same file succeeds (access_error). Failures never stop anything: they
 // raise an error code and leave the channel number exactly as it was.
 #pragma once
 
@@ -18,12 +18,9 @@ enum class Mode { input, output, append };
 enum class DeviceKind { disk, other };
 
 struct Channel {
-  int16_t number = 0;
   host::Handle handle = host::invalid_handle;
   DeviceKind device_kind = DeviceKind::disk;
   Mode mode = Mode::input;
-  uint32_t access = 0;
-  std::u16string name;         // as opened, at most 255 units
   uint64_t file_position = 0;  // input: offset of block[0]; else where the next byte lands
   uint32_t block_size = 0;     // the record length for input, 1 otherwise
   uint32_t buffer_index = 0;   // input: next unread byte of block; else the column
@@ -39,14 +36,16 @@ inline constexpr size_t max_name = 255;
 //   input  - existing file, read from 0, the first block read at once;
 //   output - created when missing, cut to length 0;
 //   append - created when missing, positioned at its end.
-// Errors: 64 empty or wildcard name (file system not touched), 75 with the
-// host error filename_exced_range for a longer name (never cut), 52 number
-// below 0, 5 record length below 1, 55 number already open (that channel
-// untouched), 7 no memory, 54 append on a non-disk file, else the host's.
+// Errors (error_code::): bad_file_name for an empty or wildcard name (file
+// system not touched), path_file_access with the host error
+// filename_exced_range for a longer name (never cut), channel_not_open for a
+// number below 0, invalid_argument for a record length below 1,
+// channel_already_open (that channel untouched), out_of_memory, bad_file_mode
+// for append on a non-disk file, else the host's.
 // How a file is opened, beyond its name and mode:
 //   wait     - with LockWait::bounded, a file held by another program is
 //              waited for, a few seconds at most, before the open fails
-//              with 70: other runs hold a term mailbox or a term file only
+//              with access_error: other runs hold a term mailbox or a term file only
 //              for a moment;
 //   template_channel - a file created for output or append takes the
 //              permission bits of the file open on this channel (0: none);
@@ -69,13 +68,13 @@ void close_channel(int32_t number);
 
 // Cuts the disk file of an output or append channel to `length` bytes, and
 // the next write lands there: a record that could not be written whole is
-// taken back. 52 not open, 54 an input channel or not a disk file, else the
-// host's code.
+// taken back. channel_not_open, bad_file_mode for an input channel or not a
+// disk file, else the host's code.
 void cut_channel(int32_t number, uint64_t length);
 
 // The file of an output channel is removed when the channel closes: a
 // message file that could not be written whole must not pass for a message.
-// 52 not open, 54 an input channel, else the host's code.
+// channel_not_open, bad_file_mode for an input channel, else the host's code.
 void discard_channel_file(int32_t number);
 
 // The first number after the one handed out last that is not open, wrapping

@@ -3,7 +3,9 @@
 #include <new>
 #include <utility>
 
+#include "console/error_codes.h"
 #include "console/error_status.h"
+#include "files/channels.h"
 #include "host/host.h"
 #include "host/wildcard.h"
 #include "text/strings.h"
@@ -24,15 +26,10 @@ thread_local Enumeration state;
 thread_local std::vector<std::string> unconvertible;
 
 bool qualifies(const host::FindData& entry, uint32_t mask) {
-  const uint32_t a = entry.attributes;
-  if ((a & host::file_attribute_hidden) && !(mask & ATTR_HIDDEN)) return false;
-  if ((a & host::file_attribute_system) && !(mask & ATTR_SYSTEM)) return false;
-  if ((a & host::file_attribute_directory) && !(mask & ATTR_DIRECTORY)) return false;
-  if (mask & ATTR_ONLY) {
-    const uint32_t carried = a & (host::file_attribute_hidden | host::file_attribute_system |
-                                  host::file_attribute_directory);
-    if ((carried & mask) == 0) return false;
-  }
+  const uint32_t carried = entry.attributes & (ATTR_HIDDEN | ATTR_SYSTEM | ATTR_DIRECTORY);
+  // Each of these the mask must admit; with ATTR_ONLY one must be there.
+  if (carried & ~mask) return false;
+  if ((mask & ATTR_ONLY) && carried == 0) return false;
   return entry.name != u"." && entry.name != u"..";
 }
 
@@ -41,7 +38,7 @@ bool qualifies(const host::FindData& entry, uint32_t mask) {
 void out_of_memory() {
   state.close();
   state.mask = 0;
-  raise_error(7, host::win32::not_enough_memory);
+  raise_error(error_code::out_of_memory, host::win32::not_enough_memory);
 }
 
 // The entry's name in `name`; false, with the name kept for the caller's
@@ -77,21 +74,10 @@ std::string next_qualifying(host::FindData& entry) {
   }
 }
 
-std::string volume_label(const std::u16string& pattern) {
-  std::u16string root;
-  if (pattern.size() >= 2 && pattern[0] == u'\\' && pattern[1] == u'\\')
-    root = pattern.back() == u'\\' ? pattern : pattern + u'\\';
-  else
-    root = std::u16string(1, pattern[0]) + u":\\";
-  std::u16string label;
-  const auto got = run_system_call([&] { return host::get_volume_information_w(root, label); });
-  return got.result ? to_text(label) : std::string{};
-}
-
 }  // namespace
 
 uint32_t normalise_mask(uint32_t mask) {
-  mask &= 0x9E;
+  mask &= ATTR_HIDDEN | ATTR_SYSTEM | ATTR_DIRECTORY | ATTR_ONLY;
   if (!(mask & (ATTR_HIDDEN | ATTR_SYSTEM | ATTR_DIRECTORY))) mask &= ~ATTR_ONLY;
   return mask;
 }
@@ -105,10 +91,9 @@ std::string dir_first(const std::string& pattern, uint32_t mask) try {
   // A pattern cut short could match other names.
   if (wide.size() > 256) {
     state.mask = 0;
-    raise_error(75, host::win32::filename_exced_range);
+    raise_error(error_code::path_file_access, host::win32::filename_exced_range);
     return {};
   }
-  if (state.mask & ATTR_VOLUME_LABEL) return volume_label(wide);
   if (wide.back() == u':' || wide.back() == u'\\') wide += u"*.*";
   host::FindData entry;
   const auto first = run_system_call([&] { return host::find_first_file_w(wide, entry); });
@@ -128,7 +113,7 @@ std::string dir_first(const std::string& pattern, uint32_t mask) try {
 std::vector<std::string> take_unconvertible_names() { return std::exchange(unconvertible, {}); }
 
 std::string dir_next() try {
-  if (state.search == host::invalid_handle || (state.mask & ATTR_VOLUME_LABEL)) return {};
+  if (state.search == host::invalid_handle) return {};
   host::FindData entry;
   return next_qualifying(entry);
 } catch (const std::bad_alloc&) {
@@ -138,8 +123,9 @@ std::string dir_next() try {
 
 void make_dir(const std::string& name) {
   std::u16string wide = to_wide(name);
-  if (host::has_wildcards_in_name(wide)) return raise_error(76);
-  if (wide.size() > 255) return raise_error(75, host::win32::filename_exced_range);
+  if (host::has_wildcards_in_name(wide)) return raise_error(error_code::path_not_found);
+  if (wide.size() > max_name)
+    return raise_error(error_code::path_file_access, host::win32::filename_exced_range);
   const auto made = run_system_call([&] { return host::create_directory_w(wide); });
   made.raise();
 }

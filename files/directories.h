@@ -1,7 +1,7 @@
 // Directory enumeration, one name per call, and directory creation. A single
 // name is tested by enumerating it as a pattern: "" means no entry of that
 // name qualifies. The enumeration raises an error only when the host fails
-// for another reason than nothing (more) matching, or memory runs out (7,
+// for another reason than nothing (more) matching, or memory runs out (out_of_memory,
 // the search closed), so that a caller can tell a folder that could not be
 // read from one that holds nothing more.
 #pragma once
@@ -10,12 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
+
 namespace brevlith {
 
-inline constexpr uint32_t ATTR_HIDDEN = 2;
-inline constexpr uint32_t ATTR_SYSTEM = 4;
-inline constexpr uint32_t ATTR_VOLUME_LABEL = 8;
-inline constexpr uint32_t ATTR_DIRECTORY = 16;
+// The search mask: the attribute bits a listed entry may carry, and
+// ATTR_ONLY for entries that carry at least one of them.
+inline constexpr uint32_t ATTR_HIDDEN = host::file_attribute_hidden;
+inline constexpr uint32_t ATTR_SYSTEM = host::file_attribute_system;
+inline constexpr uint32_t ATTR_DIRECTORY = host::file_attribute_directory;
 inline constexpr uint32_t ATTR_ONLY = 128;
 
 // Keeps only the meaningful bits; ATTR_ONLY only with hidden, system or
@@ -25,7 +28,8 @@ uint32_t normalise_mask(uint32_t mask);
 // Abandons a pending search, starts one for `pattern` (a trailing "\" or ":"
 // lists the folder) and returns the first qualifying bare name, or "". An
 // empty pattern continues the pending search instead.
-// A pattern over 256 UTF-16 units is never cut: "" and 75 (name too long).
+// A pattern over 256 UTF-16 units is never cut: "" and path_file_access
+// (name too long).
 std::string dir_first(const std::string& pattern, uint32_t mask);
 // The next qualifying name of the pending search; "" after the last, again
 // and again.
@@ -33,9 +37,10 @@ std::string dir_next();
 // The names the search has skipped since dir_first or the last call because
 // the ANSI code page cannot hold them (shown with "?" for each such character).
 std::vector<std::string> take_unconvertible_names();
-// Creates one directory; its parent must exist. Errors: 76 for a wildcard
-// name (host not asked) or a missing parent, 75 when the name exists, else
-// the host-error table's code; 75 (name too long) for a name over 255 units.
+// Creates one directory; its parent must exist. Errors: path_not_found for a
+// wildcard name (host not asked) or a missing parent, path_file_access when
+// the name exists or is over 255 units (never cut), else the host-error
+// table's code.
 void make_dir(const std::string& name);
 
 }  // namespace brevlith

@@ -55,7 +55,7 @@ TEST(DirFirst, MasksAgainstEveryKindOfEntry) {
   EXPECT_EQ(all("folder.mbx", ATTR_DIRECTORY), V{"folder.mbx"});
   EXPECT_EQ(all("fifo.mbx", 0), V{});
   EXPECT_EQ(normalise_mask(ATTR_ONLY), 0u);
-  EXPECT_EQ(normalise_mask(0xFFFFFFFF), 0x9Eu);
+  EXPECT_EQ(normalise_mask(0xFFFFFFFF), 0x96u);
 }
 
 TEST(DirFirst, MatchingIgnoresCaseAndReturnsTheStoredName) {
@@ -99,8 +99,6 @@ TEST(DirNext, PendingSearchLifecycle) {
   EXPECT_EQ(dir_first("*.txt", 0), "c.txt") << "a new search abandons the old one";
   EXPECT_EQ(dir_next(), "");
   EXPECT_EQ(dir_first("none*", 0), "");
-  EXPECT_EQ(dir_next(), "");
-  EXPECT_EQ(dir_first("x", ATTR_VOLUME_LABEL), "");
   EXPECT_EQ(dir_next(), "");
 }
 

@@ -10,6 +10,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "console/error_codes.h"
 #include "console/error_status.h"
 #include "files/channels.h"
 
@@ -48,38 +49,30 @@ inline Next look(Channel& c, ErrorStatus& failure) {
   return c.buffer_index < c.block_fill ? Next::byte : refill(c, failure);
 }
 
-// The index of the first CR or 0x1A among the n bytes at p, or n. Looks at
-// whole 16-byte vectors (8-byte words without SSE2), so up to 15 bytes past
-// the end are read (the block has room for them); matches there are ignored.
-inline size_t line_stop(const uint8_t* p, size_t n) {
+// One bit for each CR or 0x1A among the 16 bytes at p, the lowest for p[0].
+inline uint32_t stops_in_16(const uint8_t* p) {
 #if defined(__SSE2__) || defined(_M_X64)
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   const __m128i crs = _mm_set1_epi8(static_cast<char>(cr));
   const __m128i marks = _mm_set1_epi8(static_cast<char>(eof_mark));
-  for (size_t i = 0; i < n; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const unsigned hits = static_cast<unsigned>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, crs), _mm_cmpeq_epi8(v, marks))));
-    if (hits) return std::min(n, i + static_cast<size_t>(std::countr_zero(hits)));
-  }
-  return n;
+  return static_cast<uint32_t>(
+      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, crs), _mm_cmpeq_epi8(v, marks))));
 #else
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
-    for (size_t i = 0; i < n; i += 8) {
-      uint64_t word;
-      std::memcpy(&word, p + i, 8);
-      const uint64_t a = word ^ (ones * cr), b = word ^ (ones * eof_mark);
-      // Exact for the lowest matching byte, which is all that is used.
-      const uint64_t hits = (((a - ones) & ~a) | ((b - ones) & ~b)) & highs;
-      if (hits) return std::min(n, i + static_cast<size_t>(std::countr_zero(hits) / 8));
-    }
-    return n;
-  } else {
-    size_t i = 0;
-    while (i < n && p[i] != cr && p[i] != eof_mark) ++i;
-    return i;
-  }
+  uint32_t bits = 0;
+  for (uint32_t i = 0; i < 16; ++i)
+    if (p[i] == cr || p[i] == eof_mark) bits |= uint32_t{1} << i;
+  return bits;
 #endif
+}
+
+// The index of the first CR or 0x1A among the n bytes at p, or n. Looks at
+// whole 16-byte pieces, so up to 15 bytes past the end are read (the block
+// has room for them); matches there are ignored.
+inline size_t line_stop(const uint8_t* p, size_t n) {
+  for (size_t i = 0; i < n; i += 16)
+    if (const uint32_t hits = stops_in_16(p + i))
+      return std::min(n, i + static_cast<size_t>(std::countr_zero(hits)));
+  return n;
 }
 
 void truncate(std::string& out, size_t n) { out.resize(n); }
@@ -100,7 +93,7 @@ ErrorStatus collect_line(Channel& c, Out& out) {
       out.append(reinterpret_cast<const char*>(run), take);
     } catch (const std::bad_alloc&) {
       truncate(out, start);
-      return {7, 0};
+      return {error_code::out_of_memory, 0};
     }
     c.buffer_index += static_cast<uint32_t>(take);
     if (c.buffer_index == c.block_fill) continue;
@@ -111,21 +104,24 @@ ErrorStatus collect_line(Channel& c, Out& out) {
     if (after == Next::byte && c.block[c.buffer_index] == lf) ++c.buffer_index;
     return {};
   }
-  if (out.size() == start) return {62, 0};
+  if (out.size() == start) return {error_code::past_end, 0};
   return {};
 }
 
 bool write_bytes(int32_t number, std::string_view bytes, bool line_end) {
   Channel* c = find_channel(number);
-  if (!c) return raise_error(52), false;
+  if (!c) return raise_error(error_code::channel_not_open), false;
   if (bytes.empty()) return true;
-  if (c->mode == Mode::input) return raise_error(54), false;
+  if (c->mode == Mode::input) return raise_error(error_code::bad_file_mode), false;
   uint32_t done = 0;
   const auto wrote = run_system_call([&] {
     return host::write_file(c->handle, bytes.data(), static_cast<uint32_t>(bytes.size()), done);
   });
   if (wrote.raise()) return false;
-  if (done < bytes.size()) return raise_error(c->device_kind == DeviceKind::disk ? 61 : 57), false;
+  if (done < bytes.size())
+    return raise_error(c->device_kind == DeviceKind::disk ? error_code::disk_full
+                                                          : error_code::device_short_write),
+           false;
   if (c->device_kind == DeviceKind::disk) c->file_position += done;
   c->buffer_index = line_end ? 0 : c->buffer_index + done;
   return true;
@@ -135,7 +131,7 @@ bool write_bytes(int32_t number, std::string_view bytes, bool line_end) {
 
 int32_t at_end_of_file(int32_t number) {
   Channel* c = find_channel(number);
-  if (!c) return raise_error(53), -1;
+  if (!c) return raise_error(error_code::file_not_found), -1;
   if (c->mode != Mode::input) return 0;
   ErrorStatus failure;
   switch (look(*c, failure)) {
@@ -152,8 +148,8 @@ int32_t at_end_of_file(int32_t number) {
 
 bool read_line_append(int32_t number, std::string& out) {
   Channel* c = find_channel(number);
-  if (!c) return raise_error(52), false;
-  if (c->mode != Mode::input) return raise_error(54), false;
+  if (!c) return raise_error(error_code::channel_not_open), false;
+  if (c->mode != Mode::input) return raise_error(error_code::bad_file_mode), false;
   const ErrorStatus failure = collect_line(*c, out);
   if (failure.code != 0) return raise_error(failure.code, failure.host_error), false;
   return true;
@@ -166,23 +162,11 @@ namespace {
 class Stops {
  public:
   void find(const uint8_t* block, uint32_t fill) {
-#if defined(__SSE2__) || defined(_M_X64)
-    const __m128i crs = _mm_set1_epi8(static_cast<char>(cr));
-    const __m128i marks = _mm_set1_epi8(static_cast<char>(eof_mark));
     uint64_t found[2] = {0, 0};
-    for (int k = 0; k < 8; ++k) {  // the block has room for all 128 bytes
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * k));
-      const uint64_t hits = static_cast<uint32_t>(
-          _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, crs), _mm_cmpeq_epi8(v, marks))));
-      found[k / 4] |= hits << (16 * (k % 4));
-    }
+    for (int k = 0; k < 8; ++k)  // the block has room for all 128 bytes
+      found[k / 4] |= uint64_t{stops_in_16(block + 16 * k)} << (16 * (k % 4));
     bits_[0] = found[0];
     bits_[1] = found[1];
-#else
-    bits_[0] = bits_[1] = 0;
-    for (uint32_t i = 0; i < fill && i < 128; ++i)
-      if (block[i] == cr || block[i] == eof_mark) bits_[i / 64] |= uint64_t{1} << (i % 64);
-#endif
     if (fill < 64) {
       bits_[0] &= (uint64_t{1} << fill) - 1;
       bits_[1] = 0;
@@ -208,119 +192,157 @@ class Stops {
   uint32_t fill_ = 0;
 };
 
-}  // namespace
+// Copies lines from an input channel's blocks into a message, block by
+// block: bytes of lines that end in CR LF inside the block, already as they
+// must be written, are left pending in block[run, index) and appended in one
+// piece when the block is used up or a line needs a different end. The
+// channel's fields are mirrored here, as every append could alias them; the
+// failure is kept apart, so that this record never escapes and stays in
+// registers.
+class LineCopier {
+ public:
+  LineCopier(Channel& c, TextBuffer& out, std::string_view marker)
+      : c_(c), out_(out), marker_(marker) {
+    // A line whose first byte could begin the marker takes the plain path,
+    // as does every line of a block too large for Stops.
+    first_of_marker_ = marker.empty() || c.block_size > 128 ? -1 : static_cast<uint8_t>(marker[0]);
+    take_block();
+  }
 
-// The lines are copied block by block: bytes of lines that end in CR LF
-// inside the block, already as they must be written, are left pending in
-// block[run, index) and appended in one piece when the block is used up or
-// a line needs a different end. Channel fields are mirrored in locals, as
-// every append could alias them.
-LinesStop read_lines(int32_t number, TextBuffer& out, std::string_view marker, size_t& line_start) {
-  Channel* found = find_channel(number);
-  if (!found) return raise_error(53), LinesStop::end_of_file;
-  if (found->mode != Mode::input) return raise_error(54), LinesStop::failed_line;
-  Channel& c = *found;
-  // A line whose first byte could begin the marker takes the plain path,
-  // as does every line of a block too large for Stops.
-  const int first_of_marker =
-      marker.empty() || c.block_size > 128 ? -1 : static_cast<uint8_t>(marker[0]);
-  const uint8_t* block = c.block.get();
-  uint32_t index = c.buffer_index, fill = c.block_fill, run = index;
-  Stops stops;
-  stops.find(block, fill);
-  ErrorStatus failure;
-  const auto append_run = [&] {
-    out.append(block + run, index - run);
-    run = index;
-  };
-  // Refills the block once its bytes are appended; false on failure.
-  const auto next_block = [&](Next& next) {
-    append_run();
-    c.buffer_index = index;
-    next = refill(c, failure);
-    block = c.block.get();
-    index = run = 0;
-    fill = c.block_fill;
-    stops.find(block, fill);
-    return next != Next::failed;
-  };
-  line_start = out.size();
-  try {
+  // read_lines itself; line_start is kept up to date for the caller's
+  // clean-up when an append throws.
+  LinesStop copy(size_t& line_start, ErrorStatus& failure) {
+    line_start = out_.size();
     for (;;) {
-      Next next = Next::byte;
-      if (index == fill) {
-        if (!next_block(next)) {
-          return raise_error(failure.code, failure.host_error), LinesStop::end_of_file;
-        }
+      if (index_ == fill_) {
+        Next next = Next::byte;
+        if (!next_block(next, failure)) return LinesStop::end_of_file;
         if (next == Next::none) return LinesStop::end_of_file;
       }
-      const uint8_t first = block[index];
+      const uint8_t first = block_[index_];
       if (first == eof_mark) {
-        append_run();
-        c.buffer_index = index;
+        hand_back();
         return LinesStop::end_of_file;
       }
-      line_start = out.size() + (index - run);
-      if (first == first_of_marker || first_of_marker < 0) {
-        append_run();
-        c.buffer_index = index;
-        failure = collect_line(c, out);
-        block = c.block.get();
-        run = index = c.buffer_index;
-        fill = c.block_fill;
-        stops.find(block, fill);
-        if (failure.code) {
-          return raise_error(failure.code, failure.host_error), LinesStop::failed_line;
-        }
-        out.append("\r\n", 2);
-        const size_t length = out.size() - line_start - 2;
-        if (length >= marker.size() &&
-            std::memcmp(out.data() + line_start, marker.data(), marker.size()) == 0) {
-          return LinesStop::marker;
-        }
+      line_start = out_.size() + (index_ - run_);
+      if (first == first_of_marker_ || first_of_marker_ < 0) {
+        if (!copy_line_whole(failure)) return LinesStop::failed_line;
+        if (starts_with_marker(line_start)) return LinesStop::marker;
         continue;
       }
-      for (;;) {
-        const uint32_t stop = stops.next(index);
-        if (stop + 1 < fill && block[stop] == cr && block[stop + 1] == lf) {
-          index = stop + 2;  // stays pending
-          break;
-        }
-        if (stop == fill) {  // the line goes on in the next block
-          index = fill;
-          if (!next_block(next)) break;
-          if (next == Next::none) {
-            out.append("\r\n", 2);
-            break;
-          }
-          continue;
-        }
-        index = stop;
-        append_run();
-        if (block[stop] == eof_mark) {
-          out.append("\r\n", 2);
-          break;
-        }
-        ++index;  // a CR without an LF after it in this block
-        run = index;
-        if (index == fill) {  // an LF may start the next block
-          if (!next_block(next)) break;
-          if (next == Next::byte && block[0] == lf) run = index = 1;
-        }
-        out.append("\r\n", 2);
-        break;
-      }
+      copy_line_in_place(failure);
       if (failure.code) {
-        out.resize_down(line_start);
-        c.buffer_index = index;
-        return raise_error(failure.code, failure.host_error), LinesStop::failed_line;
+        out_.resize_down(line_start);
+        c_.buffer_index = index_;
+        return LinesStop::failed_line;
       }
     }
+  }
+
+  // Where reading stopped, for a copy broken off by an exception.
+  uint32_t index() const { return index_; }
+
+ private:
+  // The channel's current block, from its next unread byte.
+  void take_block() {
+    block_ = c_.block.get();
+    index_ = run_ = c_.buffer_index;
+    fill_ = c_.block_fill;
+    stops_.find(block_, fill_);
+  }
+
+  void append_pending() {
+    out_.append(block_ + run_, index_ - run_);
+    run_ = index_;
+  }
+
+  // The pending bytes appended and the channel left at the next unread byte.
+  void hand_back() {
+    append_pending();
+    c_.buffer_index = index_;
+  }
+
+  // Refills the block once its bytes are appended; false on failure.
+  bool next_block(Next& next, ErrorStatus& failure) {
+    hand_back();
+    next = refill(c_, failure);
+    take_block();
+    return next != Next::failed;
+  }
+
+  // A line that may be the marker, through the plain line reader; false
+  // when it failed (nothing of it appended).
+  bool copy_line_whole(ErrorStatus& failure) {
+    hand_back();
+    failure = collect_line(c_, out_);
+    take_block();
+    if (failure.code) return false;
+    out_.append("\r\n", 2);
+    return true;
+  }
+
+  bool starts_with_marker(size_t line_start) const {
+    const size_t length = out_.size() - line_start - 2;
+    return length >= marker_.size() &&
+           std::memcmp(out_.data() + line_start, marker_.data(), marker_.size()) == 0;
+  }
+
+  // Any other line: its bytes and its CR LF, left pending where the block
+  // holds them so; a failed refill is left in `failure`.
+  void copy_line_in_place(ErrorStatus& failure) {
+    for (;;) {
+      Next next = Next::byte;
+      const uint32_t stop = stops_.next(index_);
+      if (stop + 1 < fill_ && block_[stop] == cr && block_[stop + 1] == lf) {
+        index_ = stop + 2;  // stays pending
+        return;
+      }
+      if (stop == fill_) {  // the line goes on in the next block
+        index_ = fill_;
+        if (!next_block(next, failure)) return;
+        if (next == Next::none) break;
+        continue;
+      }
+      index_ = stop;
+      append_pending();
+      if (block_[stop] == eof_mark) break;
+      ++index_;  // a CR without an LF after it in this block
+      run_ = index_;
+      if (index_ == fill_) {  // an LF may start the next block
+        if (!next_block(next, failure)) return;
+        if (next == Next::byte && block_[0] == lf) run_ = index_ = 1;
+      }
+      break;
+    }
+    out_.append("\r\n", 2);
+  }
+
+  Channel& c_;
+  TextBuffer& out_;
+  const std::string_view marker_;
+  int first_of_marker_;
+  const uint8_t* block_ = nullptr;
+  uint32_t index_ = 0, fill_ = 0, run_ = 0;
+  Stops stops_;
+};
+
+}  // namespace
+
+LinesStop read_lines(int32_t number, TextBuffer& out, std::string_view marker, size_t& line_start) {
+  Channel* c = find_channel(number);
+  if (!c) return raise_error(error_code::file_not_found), LinesStop::end_of_file;
+  if (c->mode != Mode::input) return raise_error(error_code::bad_file_mode), LinesStop::failed_line;
+  LineCopier copier(*c, out, marker);
+  ErrorStatus failure;
+  try {
+    const LinesStop stop = copier.copy(line_start, failure);
+    if (failure.code) raise_error(failure.code, failure.host_error);
+    return stop;
   } catch (const std::bad_alloc&) {
     // Lines before this one may be missing too: the message is lost anyway.
     out.resize_down(line_start);
-    c.buffer_index = index;
-    return raise_error(7), LinesStop::failed_line;
+    c->buffer_index = copier.index();
+    return raise_error(error_code::out_of_memory), LinesStop::failed_line;
   }
 }
 

@@ -1,6 +1,7 @@
 // Text operations on an open channel. Only CR ends a line (CR LF is one
 // terminator, also across a block refill); a lone LF is an ordinary byte;
 // 0x1A ends the file and is never consumed. Writes are one host write each.
+// Errors are named as in console/error_codes.h.
 #pragma once
 
 #include <cstddef>
@@ -12,13 +13,16 @@
 namespace brevlith {
 
 // -1 when every byte before the first 0x1A has been consumed or the file holds
-// no more (also for a number that is not open: 53, or a read failure); 0 else.
+// no more (also for a number that is not open: file_not_found, or a read
+// failure); 0 else.
 // Output and append channels are never at their end.
 int32_t at_end_of_file(int32_t number);
 
-// The next line without its terminator. "" with 62 at the end of the data,
-// 52 for a number that is not open, 54 on an output channel, the host's code
-// on a read failure (the bytes collected are dropped), 7 when out of memory.
+// The next line without its terminator. "" with past_end at the end of the
+// data, channel_not_open, bad_file_mode on an output channel, the host's code
+// on a read failure (the bytes collected are dropped), out_of_memory.
+// The tool reads through read_lines; this stays as the one-line-at-a-time
+// model that read_lines is tested and fuzzed against.
 std::string read_line(int32_t number);
 // The same, appending the line to `out` (which keeps its capacity): the
 // mailbox walk collects messages without a copy per line. Returns false
@@ -69,11 +73,14 @@ enum class LinesStop { end_of_file, marker, failed_line };
 //   end_of_file - when at_end_of_file would be true (its failure raised);
 //   failed_line - when read_line would fail: its code is raised and nothing
 //                 is appended for that line, not even the CR LF.
-// 52 or 54 as read_line for a number that is not an open input channel.
+// A number that is not open is at its end, as for at_end_of_file
+// (file_not_found, end_of_file); an output channel fails as for read_line
+// (bad_file_mode, failed_line).
 LinesStop read_lines(int32_t number, TextBuffer& out, std::string_view marker, size_t& line_start);
 
 // The bytes of `text` in one write; "" writes nothing and fails nowhere.
-// 52 not open, 54 input channel, the host's code, 61 (57 off disk) when short.
+// channel_not_open, bad_file_mode for an input channel, the host's code,
+// disk_full (device_short_write off disk) when short.
 void write_text(int32_t number, std::string_view text);
 // CR LF in one write.
 void write_line_end(int32_t number);

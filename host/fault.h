@@ -33,7 +33,6 @@ enum class Call {
   find_next_file_w,
   find_close,
   create_directory_w,
-  get_volume_information_w,
   get_file_attributes_w,
   count
 };

@@ -207,8 +207,6 @@ Handle find_first_file_w(const Wide& pattern, FindData& data);
 bool find_next_file_w(Handle search, FindData& data);
 bool find_close(Handle search);
 bool create_directory_w(const Wide& name);
-// The label of the volume whose root is `root`; "" where the host has none.
-bool get_volume_information_w(const Wide& root, Wide& label);
 uint32_t get_file_attributes_w(const Wide& name);
 
 // ---- Code pages -------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "tool/diagnostics.h"
 
+#include "console/error_codes.h"
 #include "console/output.h"
 #include "host/host.h"
 
@@ -15,6 +16,11 @@ void print_diagnostic(std::string_view prefix, std::string_view line) {
 }
 
 }  // namespace
+
+void print_line(std::string_view text) {
+  print_text(text);
+  print_line_end();
+}
 
 void report(Outcome& outcome, std::string_view line) {
   outcome.failed = true;
@@ -88,13 +94,13 @@ std::string reason(const ErrorStatus& status) {
       break;
   }
   switch (status.code) {
-    case 7:
+    case error_code::out_of_memory:
       return "not enough memory";
-    case 54:
+    case error_code::bad_file_mode:
       return "not a regular file";
-    case 61:
+    case error_code::disk_full:
       return "disk full";
-    case 64:
+    case error_code::bad_file_name:
       return "invalid file name";
     default:
       break;

@@ -33,4 +33,43 @@ std::string reason(const ErrorStatus& status);
 // A file name as the user writes it.
 std::string shown_name(std::string_view name);
 
+// The steps of one piece of work, each judged by its own error status: the
+// status is cleared after every step, so that a failure left by an earlier
+// step (or by standard output in between) is never taken for a later one's.
+// The first failure is kept for the one report the work makes.
+class Steps {
+ public:
+  // Runs `step`; false when it failed.
+  template <class F>
+  bool run(F&& step) {
+    step();
+    const ErrorStatus failed = scope_.take();
+    if (first_.code == 0) first_ = failed;
+    return failed.code == 0;
+  }
+  // Runs a step whose failure is not this work's (a clean-up, standard output).
+  template <class F>
+  void run_unjudged(F&& step) {
+    step();
+    scope_.take();
+  }
+  const ErrorStatus& failure() const { return first_; }
+
+ private:
+  ErrorScope scope_;
+  ErrorStatus first_;
+};
+
+// Runs one step; when it fails, reports "<what>: <reason>" and returns false.
+template <class F>
+bool run_step(Outcome& outcome, std::string_view what, F&& step) {
+  Steps steps;
+  if (steps.run(step)) return true;
+  report(outcome, std::string(what) + ": " + reason(steps.failure()));
+  return false;
+}
+
+// A line on standard output, CR LF after it.
+void print_line(std::string_view text);
+
 }  // namespace brevlith

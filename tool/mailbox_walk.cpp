@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "console/error_codes.h"
 #include "console/output.h"
 #include "console/process.h"
 #include "files/channels.h"
@@ -14,11 +15,6 @@
 
 namespace brevlith {
 namespace {
-
-void print_line(std::string_view text) {
-  print_text(text);
-  print_line_end();
-}
 
 // On a terminal a control byte in a name would act on it (set its title,
 // clear it): each is shown as "?", as ls does. Redirected, the bytes stay.
@@ -101,11 +97,10 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
     return;
   }
 
-  ErrorScope scope;
-  open_channel(path, mailbox_channel, Mode::input, 128,
-               {.literal = true});  // a name found, not a pattern
-  if (const ErrorStatus failed = scope.take(); failed.code) {
-    report(run.outcome, "cannot open mailbox " + shown_name(path) + ": " + reason(failed));
+  if (!run_step(run.outcome, "cannot open mailbox " + shown_name(path), [&] {
+        open_channel(path, mailbox_channel, Mode::input, 128,
+                     {.literal = true});  // a name found, not a pattern
+      })) {
     print_line(format_number(message_number, "0,"));
     return;
   }
@@ -124,14 +119,15 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
   // Each read step is judged by its own status, so that a failing standard
   // output in between is never taken for a read error.
   const auto note = [&](const ErrorStatus& failed) {
-    if (failed.code == 7) {
+    if (failed.code == error_code::out_of_memory) {
       too_large = true;
-    } else if (failed.code != 0 && failed.code != 62 && !read_failed) {
+    } else if (failed.code != 0 && failed.code != error_code::past_end && !read_failed) {
       read_failed = true;
       report(run.outcome, "read error in mailbox " + shown_name(path) + ": " + reason(failed));
     }
   };
   size_t line_start = 0;
+  ErrorScope scope;
   const auto read = [&](std::string_view marker) {
     scope.take();
     const LinesStop stop = read_lines(mailbox_channel, message, marker, line_start);
@@ -215,22 +211,22 @@ std::string folder_of(const std::string& pattern) {
 
 bool prepare_output_directory(Run& run) {
   const std::string folder(output_folder);
-  ErrorScope scope;
-  if (dir_first(folder, ATTR_DIRECTORY).empty()) {
-    if (const ErrorStatus failed = scope.take(); failed.code) {
-      report(run.outcome, "cannot use the output folder " + folder + ": " + reason(failed));
-      return false;
-    }
-    make_dir(folder);
+  ErrorScope scope;  // the caller's status stays as it was
+  std::string found;
+  if (!run_step(run.outcome, "cannot use the output folder " + folder,
+                [&] { found = dir_first(folder, ATTR_DIRECTORY); }))
+    return false;
+  if (found.empty()) {
     // Another run started at the same moment may have made it in between:
     // then it is there to be used.
-    if (const ErrorStatus failed = scope.take();
-        failed.code && !(failed.host_error == host::win32::already_exists &&
-                         !dir_first(folder, ATTR_DIRECTORY | ATTR_ONLY).empty())) {
-      report(run.outcome, "cannot create the output folder " + folder + ": " + reason(failed));
+    Steps steps;
+    if (!steps.run([&] { make_dir(folder); }) &&
+        !(steps.failure().host_error == host::win32::already_exists &&
+          !dir_first(folder, ATTR_DIRECTORY | ATTR_ONLY).empty())) {
+      report(run.outcome,
+             "cannot create the output folder " + folder + ": " + reason(steps.failure()));
       return false;
     }
-    scope.take();
     print_line("Created output subdirectory .\\brevlithoutput");
   } else if (dir_first(folder, ATTR_DIRECTORY | ATTR_ONLY).empty()) {
     report(run.outcome, "cannot use the output folder " + folder + ": a file of that name exists");
@@ -304,14 +300,13 @@ void walk_mailboxes(Run& run, const std::string& pattern) {
       return;
     split_mailbox(run, folder, mailbox_name);
     if (run.stop_signal) return;
-    const std::string done = folder + mailbox_name;
-    scope.take();
-    mailbox_name = dir_next();
-    report_unconvertible(run, folder);
     // A listing that breaks off must not pass for the last mailbox.
-    if (const ErrorStatus failed = scope.take(); failed.code)
-      report(run.outcome, "cannot list the mailboxes after " + shown_name(done) + " matching " +
-                              shown_name(pattern) + ": " + reason(failed));
+    const std::string what = "cannot list the mailboxes after " +
+                             shown_name(folder + mailbox_name) + " matching " + shown_name(pattern);
+    run_step(run.outcome, what, [&] {
+      mailbox_name = dir_next();
+      report_unconvertible(run, folder);
+    });
   }
 }
 

@@ -15,11 +15,6 @@
 namespace brevlith {
 namespace {
 
-void print_line(std::string_view text) {
-  print_text(text);
-  print_line_end();
-}
-
 // The searcher is built once for the whole run: for the term list, or for
 // the single term; none in normal mode. False (reported) when it does not
 // fit in memory: the run stops before any output is opened.
@@ -74,7 +69,8 @@ void read_command_line(Run& run) {
   if (term_replaced)
     report(run.outcome, "cannot search for the term " + shown_name(run.search_term) + code_page);
   warn_about_option_words(run.outcome, tail);
-  std::vector<std::string> leading = leading_arguments(host::arguments());
+  std::vector<std::string> leading =
+      leading_arguments(run_system_call([] { return host::arguments(); }).result);
   // -h or --help names no file: it is no part of the mailbox's name either.
   if (std::erase_if(leading,
                     [&](const std::string& w) { return is_stray_dash_word(run.outcome, w); })) {
@@ -93,7 +89,8 @@ std::vector<Walk> mailbox_walks(const std::string& mailbox_pattern,
   std::vector<Walk> walks;
   bool all_exist = true;
   for (const std::string& word : leading) {
-    const bool exists = host::get_file_attributes_w(to_wide(word)) != host::invalid_file_attributes;
+    const auto got = run_system_call([&] { return host::get_file_attributes_w(to_wide(word)); });
+    const bool exists = got.result != host::invalid_file_attributes;
     all_exist = all_exist && exists;
     walks.push_back({word, exists});
   }

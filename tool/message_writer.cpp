@@ -15,18 +15,8 @@ std::string file_stem(const std::string& term) {
   return stem;
 }
 
-void write_message(int32_t& message_number, const std::string& base_name, std::string_view message,
-                   const std::string& term, Outcome& outcome) {
-  if (!term.empty()) {
-    const std::string folded = fold_lower(std::string(message), FoldMode::table_mode);
-    if (find(1, folded, term) == 0) return;
-  }
-  write_selected_message(message_number, base_name, message, term, outcome);
-}
-
 void write_selected_message(int32_t& message_number, const std::string& base_name,
                             std::string_view message, const std::string& term, Outcome& outcome) {
-  ErrorScope scope;
   const int32_t channel = next_free_channel();
   ++message_number;
   // Kept from message to message, so that building the name allocates nothing.
@@ -36,41 +26,36 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
     name.append(base_name).append("-").append(format_number(message_number, "0000")).append(".txt");
   else
     name.append(file_stem(term)).append(".mbx");
+  Steps steps;
   // Another run may be adding to the same term mailbox: wait for its record
   // to end rather than lose this one. New files are no more readable than
   // the mailbox they come from. The name is built from a mailbox's own,
   // which may hold "?" on POSIX.
-  open_channel(name, channel, term.empty() ? Mode::output : Mode::append, 128,
-               {.wait = term.empty() ? LockWait::none : LockWait::bounded,
-                .template_channel = mailbox_channel,
-                .literal = true});
-  const ErrorStatus opened = scope.take();
+  const bool opened = steps.run([&] {
+    open_channel(name, channel, term.empty() ? Mode::output : Mode::append, 128,
+                 {.wait = term.empty() ? LockWait::none : LockWait::bounded,
+                  .template_channel = mailbox_channel,
+                  .literal = true});
+  });
   const Channel* open = find_channel(channel);
   const uint64_t record_start = open ? open->file_position : 0;
-  if (opened.code == 0) {
-    if (!term.empty()) write_line_end(channel);
-    if (scope.status().code == 0) write_text(channel, message);
-  }
-  const ErrorStatus written = scope.take();
+  const bool written = opened && (term.empty() || steps.run([&] { write_line_end(channel); })) &&
+                       steps.run([&] { write_text(channel, message); });
   // A term mailbox keeps whole records only: later records must not follow
-  // half of this one.
-  if (written.code && !term.empty()) {
-    cut_channel(channel, record_start);
-    scope.take();
-  }
-  // A message file cut short would pass for the whole message; this run
-  // created or cut it, so nothing of anyone else's goes with it. Its number
-  // stays taken.
-  if (written.code && term.empty()) {
-    discard_channel_file(channel);
-    scope.take();
-  }
-  if (!term.empty()) print_text("X");
-  scope.take();  // standard output's own failures are not this message's
-  close_channel(channel);
-  const ErrorStatus closed = scope.take();
-  const ErrorStatus& failure = opened.code ? opened : written.code ? written : closed;
-  if (failure.code) report_output_failure(outcome, name, failure);
+  // half of this one. A message file cut short would pass for the whole
+  // message; this run created or cut it, so nothing of anyone else's goes
+  // with it. Its number stays taken.
+  if (opened && !written)
+    steps.run_unjudged([&] {
+      if (term.empty())
+        discard_channel_file(channel);
+      else
+        cut_channel(channel, record_start);
+    });
+  // Standard output's own failures are not this message's.
+  if (!term.empty()) steps.run_unjudged([] { print_text("X"); });
+  steps.run([&] { close_channel(channel); });
+  if (steps.failure().code) report_output_failure(outcome, name, steps.failure());
 }
 
 }  // namespace brevlith

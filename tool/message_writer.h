@@ -17,11 +17,8 @@ inline constexpr std::string_view output_prefix = "brevlithoutput\\";
 // The term with each of \ / : * ? " < > | made a hyphen.
 std::string file_stem(const std::string& term);
 
-void write_message(int32_t& message_number, const std::string& base_name, std::string_view message,
-                   const std::string& term, Outcome& outcome);
-
-// write_message once the term is known to occur (or is ""): counts, writes,
-// marks the hit with "X".
+// Writes one message that the term selects (or every message, for ""):
+// counts it, writes it, marks a term's hit with "X".
 void write_selected_message(int32_t& message_number, const std::string& base_name,
                             std::string_view message, const std::string& term, Outcome& outcome);
 

@@ -1,5 +1,6 @@
 #include "tool/term_loader.h"
 
+#include "console/error_codes.h"
 #include "console/screen.h"
 #include "files/channels.h"
 #include "files/directories.h"
@@ -12,7 +13,6 @@ namespace brevlith {
 namespace {
 
 constexpr int32_t term_channel = 1;
-constexpr uint8_t wildcard_name = 64;
 
 }  // namespace
 
@@ -38,7 +38,7 @@ bool load_terms(Run& run) {
   const ErrorStatus opened = scope.take();
   // A wildcard term that happens to match a file is searched for as text,
   // and so is the name of a device or of anything else that is no disk file.
-  const bool as_text = opened.code == wildcard_name ||
+  const bool as_text = opened.code == error_code::bad_file_name ||
                        opened.host_error == host::win32::bad_device ||
                        opened.host_error == host::win32::bad_file_type;
   if (opened.code != 0 && !as_text) {
@@ -49,20 +49,18 @@ bool load_terms(Run& run) {
   try {
     // A refused wildcard name leaves the channel closed: no lines, 0 terms.
     for (bool end = opened.code != 0; !end;) {
-      scope.take();
-      end = at_end_of_file(term_channel) != 0;
-      ErrorStatus failed = scope.take();
+      Steps steps;
+      steps.run([&] { end = at_end_of_file(term_channel) != 0; });
       if (!end) {
         run.terms.emplace_back();
-        if (!read_line_append(term_channel, run.terms.back())) {
-          failed = scope.take();
-          // The failed line is no term: an empty one would select every message.
+        // The failed line is no term: an empty one would select every message.
+        if (!steps.run([&] { read_line_append(term_channel, run.terms.back()); }))
           run.terms.pop_back();
-        }
       }
-      if (failed.code == 7) throw std::bad_alloc();
+      const ErrorStatus& failed = steps.failure();
+      if (failed.code == error_code::out_of_memory) throw std::bad_alloc();
       // The terms read before a read error are kept; nothing after it is read.
-      if (failed.code && failed.code != 62) {
+      if (failed.code && failed.code != error_code::past_end) {
         report(run.outcome,
                "read error in term file " + shown_name(run.search_term) + ": " + reason(failed));
         break;

@@ -156,7 +156,21 @@ struct TermSearch::Automaton {
     return rows[(size_t{s} << shift) + c];
   }
 
-  void build(const std::vector<std::pair<std::string_view, uint32_t>>& usable);
+  using Usable = std::vector<std::pair<std::string_view, uint32_t>>;
+  // The phases of build, in order.
+  unsigned assign_classes(const Usable& usable, std::array<uint8_t, 256>& class_of);
+  std::vector<uint32_t> group_terms(const Usable& usable, uint32_t& count);
+  std::vector<std::pair<uint32_t, uint32_t>> build_trie(const Usable& usable,
+                                                        const std::vector<uint32_t>& group_begin,
+                                                        const std::array<uint8_t, 256>& class_of,
+                                                        uint32_t count);
+  std::vector<uint32_t> link_states(const std::vector<std::pair<uint32_t, uint32_t>>& ends,
+                                    unsigned classes, uint32_t count);
+  void list_terms(const Usable& usable, const std::vector<uint32_t>& group_begin,
+                  const std::vector<uint32_t>& group_of_loud);
+  void renumber_dense(uint32_t count);
+
+  void build(const Usable& usable);
   void scan(const unsigned char* text, size_t n, std::vector<char>& hits);
   void scan_dense(const unsigned char* text, size_t n, std::vector<char>& hits);
 };
@@ -256,11 +270,22 @@ TermSearch::TermSearch(const std::vector<std::string>& terms) : hits_(terms.size
 // Built straight from the sorted terms, level by level, without a pointer
 // trie: a term file of millions of bytes makes millions of states, and each
 // byte kept per state during the build costs megabytes.
-void TermSearch::Automaton::build(
-    const std::vector<std::pair<std::string_view, uint32_t>>& usable) {
-  // Byte classes: one per folded byte value that some term holds. Terms are
-  // folded, so the order of classes is the order of bytes.
+void TermSearch::Automaton::build(const Usable& usable) {
   std::array<uint8_t, 256> class_of{};
+  const unsigned classes = assign_classes(usable, class_of);
+  uint32_t count = 0;
+  const std::vector<uint32_t> group_begin = group_terms(usable, count);
+  const std::vector<uint32_t> group_of_loud =
+      link_states(build_trie(usable, group_begin, class_of, count), classes, count);
+  list_terms(usable, group_begin, group_of_loud);
+  if (dense_only) renumber_dense(count);
+}
+
+// Byte classes: one per folded byte value that some term holds. Terms are
+// folded, so the order of classes is the order of bytes. Returns the number
+// of classes, 0 (in no term) included.
+unsigned TermSearch::Automaton::assign_classes(const Usable& usable,
+                                               std::array<uint8_t, 256>& class_of) {
   for (const auto& u : usable)
     for (const unsigned char b : u.first) class_of[b] = 1;
   unsigned classes = 1;
@@ -268,10 +293,14 @@ void TermSearch::Automaton::build(
     if (class_of[v]) class_of[v] = static_cast<uint8_t>(classes++);
   for (int b = 0; b < 256; ++b) cls[b] = class_of[fold_table[b]];
   shift = static_cast<unsigned>(std::bit_width(classes - 1));
+  return classes;
+}
 
-  // The different terms (groups), and the number of states: one per byte
-  // that a term does not share with the term before it.
-  std::vector<uint32_t> group_begin;  // into `usable`
+// The different terms (groups: where each begins in `usable`, and the end),
+// and in `count` the number of states: one per byte that a term does not
+// share with the term before it.
+std::vector<uint32_t> TermSearch::Automaton::group_terms(const Usable& usable, uint32_t& count) {
+  std::vector<uint32_t> group_begin;
   size_t states = 1;
   for (size_t i = 0; i < usable.size(); ++i) {
     const std::string_view t = usable[i].first;
@@ -288,17 +317,24 @@ void TermSearch::Automaton::build(
   group_begin.push_back(static_cast<uint32_t>(usable.size()));
   groups = static_cast<uint32_t>(group_begin.size() - 1);
   if (states >= loud_bit) throw std::bad_alloc();  // no numbers for so many states
-  const auto count = static_cast<uint32_t>(states);
-  const auto term = [&](uint32_t g) { return usable[group_begin[g]].first; };
+  count = static_cast<uint32_t>(states);
+  return group_begin;
+}
 
-  // Level by level: the states at depth d + 1 are the different prefixes of
-  // d + 1 bytes, in sorted order, so a parent's children come out together
-  // and ascending. `node[j]` is the state of active term j's prefix.
+// The trie's edges (child_begin, class_in), level by level: the states at
+// depth d + 1 are the different prefixes of d + 1 bytes, in sorted order,
+// so a parent's children come out together and ascending. Returns the
+// (state, group) pairs where a term ends, ascending.
+std::vector<std::pair<uint32_t, uint32_t>> TermSearch::Automaton::build_trie(
+    const Usable& usable, const std::vector<uint32_t>& group_begin,
+    const std::array<uint8_t, 256>& class_of, uint32_t count) {
+  const auto term = [&](uint32_t g) { return usable[group_begin[g]].first; };
   child_begin.assign(size_t{count} + 1, 0);
   class_in.assign(count, 0);
+  // `node[j]` is the state of active term j's prefix.
   std::vector<uint32_t> active(groups), node(groups, 0);
   for (uint32_t g = 0; g < groups; ++g) active[g] = g;
-  std::vector<std::pair<uint32_t, uint32_t>> ends;  // (state, group), ascending
+  std::vector<std::pair<uint32_t, uint32_t>> ends;
   ends.reserve(groups);
   uint32_t next = 1, level_begin = 0, level_end = 1;
   for (size_t depth = 0; !active.empty(); ++depth) {
@@ -330,13 +366,19 @@ void TermSearch::Automaton::build(
     level_end = next;
   }
   for (uint32_t s = level_begin; s <= count; ++s) child_begin[s] = next;
-  active = {};
-  node = {};
+  return ends;
+}
 
+// The full rows of the states nearest the root, every state's failure link,
+// and which states are loud with their dictionary links. Returns the group
+// ending at each loud state (none where only a shorter term down the
+// failure chain ends).
+std::vector<uint32_t> TermSearch::Automaton::link_states(
+    const std::vector<std::pair<uint32_t, uint32_t>>& ends, unsigned classes, uint32_t count) {
   const size_t row = size_t{1} << shift;
   const size_t rows_fit = dense_budget / (row * sizeof(uint32_t));
   dense_count = static_cast<uint32_t>(std::clamp<size_t>(rows_fit, 1, count));
-  dense_only = size_t{2} * count <= rows_fit;  // room for the gap made below
+  dense_only = size_t{2} * count <= rows_fit;  // room for the gap renumber_dense makes
   rows.assign(size_t{dense_count} << shift, 0);
   link.assign(count, 0);
   // In breadth-first order every state's failure target is done before it,
@@ -362,8 +404,13 @@ void TermSearch::Automaton::build(
     for (uint32_t t = child_begin[k]; t < child_begin[k + 1]; ++t)
       link[t] = k == 0 ? 0 : step(f, class_in[t]);
   }
-  ends = {};
+  return group_of_loud;
+}
 
+// Per loud state, the list indexes of the terms of the group ending there.
+void TermSearch::Automaton::list_terms(const Usable& usable,
+                                       const std::vector<uint32_t>& group_begin,
+                                       const std::vector<uint32_t>& group_of_loud) {
   const auto loud_count = static_cast<uint32_t>(loud.size());
   terms_begin.assign(size_t{loud_count} + 1, 0);
   for (uint32_t o = 0; o < loud_count; ++o) {
@@ -379,30 +426,31 @@ void TermSearch::Automaton::build(
       term_list[at++] = usable[u].second;
   }
   mark.assign(loud_count, 0);
+}
 
-  // With every state dense, the loud ones are numbered from a power of two
-  // on, in their order, so that the scan tells a step into any of them by
-  // one test of all its pieces' states together. The numbers in the gap
-  // stay unused.
-  if (dense_only) {
-    const uint32_t first_loud = std::bit_ceil(count - loud_count);
-    std::vector<uint32_t> final_of(count);
-    uint32_t next_quiet = 0, next_loud = first_loud;
-    for (uint32_t k = 0; k < count; ++k)
-      final_of[k] = (link[k] & loud_bit) ? next_loud++ : next_quiet++;
-    std::vector<uint32_t> table(size_t{next_loud} << shift, 0);
-    for (uint32_t k = 0; k < count; ++k)
-      for (size_t c = 0; c < row; ++c)
-        table[(size_t{final_of[k]} << shift) + c] = final_of[rows[(size_t{k} << shift) + c]]
-                                                    << shift;
-    rows = std::move(table);
-    out_start = first_loud << shift;
-    // Only the table and the output lists are used.
-    child_begin = {};
-    class_in = {};
-    link = {};
-    loud = {};
-  }
+// With every state dense, the loud ones are numbered from a power of two
+// on, in their order, so that the scan tells a step into any of them by one
+// test of all its pieces' states together. The numbers in the gap stay
+// unused.
+void TermSearch::Automaton::renumber_dense(uint32_t count) {
+  const size_t row = size_t{1} << shift;
+  const auto loud_count = static_cast<uint32_t>(loud.size());
+  const uint32_t first_loud = std::bit_ceil(count - loud_count);
+  std::vector<uint32_t> final_of(count);
+  uint32_t next_quiet = 0, next_loud = first_loud;
+  for (uint32_t k = 0; k < count; ++k)
+    final_of[k] = (link[k] & loud_bit) ? next_loud++ : next_quiet++;
+  std::vector<uint32_t> table(size_t{next_loud} << shift, 0);
+  for (uint32_t k = 0; k < count; ++k)
+    for (size_t c = 0; c < row; ++c)
+      table[(size_t{final_of[k]} << shift) + c] = final_of[rows[(size_t{k} << shift) + c]] << shift;
+  rows = std::move(table);
+  out_start = first_loud << shift;
+  // Only the table and the output lists are used.
+  child_begin = {};
+  class_in = {};
+  link = {};
+  loud = {};
 }
 
 TermSearch::~TermSearch() = default;

@@ -181,12 +181,6 @@ bool create_directory_w(const Wide& name) {
   return fail_errno();
 }
 
-bool get_volume_information_w(const Wide&, Wide& label) {
-  BREVLITH_FAULT_POINT(get_volume_information_w);
-  label.clear();  // Linux volumes carry no label the tool could ask for
-  return true;
-}
-
 uint32_t get_file_attributes_w(const Wide& name) {
   BREVLITH_FAULT_POINT(get_file_attributes_w);
   std::string path;

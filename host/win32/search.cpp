@@ -85,17 +85,6 @@ bool create_directory_w(const Wide& name) {
   return CreateDirectoryW(wide_chars(name), nullptr) != 0;
 }
 
-bool get_volume_information_w(const Wide& root, Wide& label) {
-  label.clear();
-  if (refuse_nul(root)) return false;
-  wchar_t name[MAX_PATH + 1];
-  if (!GetVolumeInformationW(wide_chars(root), name, MAX_PATH + 1, nullptr, nullptr, nullptr,
-                             nullptr, 0))
-    return false;
-  label.assign(reinterpret_cast<const char16_t*>(name));
-  return true;
-}
-
 uint32_t get_file_attributes_w(const Wide& name) {
   if (refuse_nul(name)) return invalid_file_attributes;
   return GetFileAttributesW(wide_chars(name));

@@ -121,6 +121,11 @@ std::string dir_next() try {
   return {};
 }
 
+bool entry_exists(const std::string& name) {
+  const auto got = run_system_call([&] { return host::get_file_attributes_w(to_wide(name)); });
+  return got.result != host::invalid_file_attributes;
+}
+
 void make_dir(const std::string& name) {
   std::u16string wide = to_wide(name);
   if (host::has_wildcards_in_name(wide)) return raise_error(error_code::path_not_found);

@@ -37,6 +37,9 @@ std::string dir_next();
 // The names the search has skipped since dir_first or the last call because
 // the ANSI code page cannot hold them (shown with "?" for each such character).
 std::vector<std::string> take_unconvertible_names();
+// Whether anything at all stands at `name` (a file, folder, link or device),
+// looked up through the gate; a failed look-up is no error of the caller's.
+bool entry_exists(const std::string& name);
 // Creates one directory; its parent must exist. Errors: path_not_found for a
 // wildcard name (host not asked) or a missing parent, path_file_access when
 // the name exists or is over 255 units (never cut), else the host-error

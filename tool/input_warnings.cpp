@@ -1,11 +1,9 @@
 #include "tool/input_warnings.h"
 
 #include <cctype>
-#include <cstring>
 
 #include "console/command_tail.h"
-#include "console/error_status.h"
-#include "host/host.h"
+#include "files/directories.h"
 #include "text/numbers.h"
 #include "text/strings.h"
 
@@ -59,8 +57,7 @@ void warn_about_option_words(Outcome& outcome, std::u16string_view tail) {
 
 bool is_stray_dash_word(Outcome& outcome, const std::string& word) {
   if (word.size() < 2 || word[0] != '-') return false;
-  ErrorScope scope;  // a word that names nothing is no failure of the run
-  if (host::get_file_attributes_w(to_wide(word)) != host::invalid_file_attributes) return false;
+  if (entry_exists(word)) return false;
   warn(outcome, "dash word", word,
        shown_name(word) +
            " is not an option and names no file, so it was not taken for a mailbox; " +

@@ -258,12 +258,11 @@ void report_unconvertible(Run& run, const std::string& folder) {
 
 }  // namespace
 
-bool note_stop(Run& run, const std::string& where) {
-  if (run.stop_signal) return true;
+void note_stop(Run& run, const std::string& where) {
+  if (run.stop_signal) return;
   run.stop_signal = host::stop_signal();
   report(run.outcome, "stopped by signal " + std::to_string(run.stop_signal) + " " + where +
                           "; run again for them");
-  return true;
 }
 
 void walk_exact_mailbox(Run& run, const std::string& name) {

@@ -27,8 +27,8 @@ void walk_mailboxes(Run& run, const std::string& pattern);
 void walk_exact_mailbox(Run& run, const std::string& name);
 
 // Records the stop signal in the run and, the first time, reports where the
-// run stopped ("stopped by signal N " + where). Returns true.
-bool note_stop(Run& run, const std::string& where);
+// run stopped ("stopped by signal N " + where).
+void note_stop(Run& run, const std::string& where);
 
 // True once a stop signal has come; `where()` is built only then, since the
 // walk asks after every message. Asked before each mailbox and after each
@@ -36,7 +36,8 @@ bool note_stop(Run& run, const std::string& where);
 template <class Where>
 bool stopping(Run& run, Where&& where) {
   if (run.stop_signal == 0 && host::stop_signal() == 0) return false;
-  return note_stop(run, where());
+  note_stop(run, where());
+  return true;
 }
 
 // The name before its last ".": in.mbx gives in, .mbx gives "".

@@ -89,8 +89,7 @@ std::vector<Walk> mailbox_walks(const std::string& mailbox_pattern,
   std::vector<Walk> walks;
   bool all_exist = true;
   for (const std::string& word : leading) {
-    const auto got = run_system_call([&] { return host::get_file_attributes_w(to_wide(word)); });
-    const bool exists = got.result != host::invalid_file_attributes;
+    const bool exists = entry_exists(word);
     all_exist = all_exist && exists;
     walks.push_back({word, exists});
   }

@@ -68,7 +68,7 @@ Expected model(const std::string& mailbox, const std::vector<std::string>& terms
   e.out = created + "Processing: in.mbx\r\n";
   int number = 0;
   const auto write_message = [&](const std::string& message, const std::string& term) {
-    if (!term.empty() && fold(message).find(term) == std::string::npos) return;
+    if (!term.empty() && fold(message).find(fold(term)) == std::string::npos) return;
     ++number;
     if (term.empty()) {
       char digits[16];

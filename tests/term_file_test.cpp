@@ -12,15 +12,15 @@ TEST(TermFile, TermsAreLinesTakenAsRead) {
   const std::string m1 = "From ???@??? 1\r\nalpha beta\r\n";
   const std::string m2 = "From ???@??? 2\r\n gamma\r\n";
   write_file("in.mbx", m1 + m2);
-  // Not trimmed: " gamma" keeps its blank; "Beta" never matches; "beta" and
-  // "alpha" both hit message 1, which then counts twice.
-  write_file("terms.txt", "alpha\r\n gamma\r\nBeta\r\nbeta\r\n");
+  // Not trimmed: " gamma" keeps its blank; "ALPHA BETA" is folded and keeps
+  // its name; three terms hit message 1, which then counts three times.
+  write_file("terms.txt", "alpha\r\n gamma\r\nALPHA BETA\r\nbeta\r\n");
   const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nXX.X3\r\n")
+  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nXXX.X4\r\n")
       << "the term count goes to the screen only";
   EXPECT_EQ(list_dir("brevlithoutput"),
-            (std::vector<std::string>{" gamma.mbx", "alpha.mbx", "beta.mbx"}));
+            (std::vector<std::string>{" gamma.mbx", "ALPHA BETA.mbx", "alpha.mbx", "beta.mbx"}));
   EXPECT_EQ(read_file("brevlithoutput/alpha.mbx"), "\r\n" + m1);
   EXPECT_EQ(read_file("brevlithoutput/beta.mbx"), "\r\n" + m1);
   EXPECT_EQ(read_file("brevlithoutput/ gamma.mbx"), "\r\n" + m2);

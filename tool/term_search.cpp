@@ -26,14 +26,6 @@ constexpr uint32_t none = UINT32_MAX;
 // row; deeper ones keep their own edges and a failure link.
 constexpr size_t dense_budget = size_t{8} << 20;
 
-// A folded message never holds a byte that the fold changes, so a term with
-// one (an upper-case letter, one of the seven capitals) can never occur.
-bool can_occur(std::string_view term) {
-  for (const unsigned char b : term)
-    if (fold_table[b] != b) return false;
-  return !term.empty();
-}
-
 // For each folded value, the other byte that folds to it (itself if none):
 // a message byte matches term byte t when it is t or partner[t].
 constexpr std::array<unsigned char, 256> make_partners() {
@@ -250,10 +242,18 @@ TermSearch::TermSearch(const std::vector<std::string>& terms) : hits_(terms.size
   for (size_t i = 0; i < terms.size(); ++i)
     if (terms[i].empty()) empty_.push_back(static_cast<uint32_t>(i));
   selected_ = empty_;
-  // Equal terms share one end state; terms that can never occur are left out.
+  // The message is folded as it is read, so each term is folded the same
+  // way and matches its own text (Invoice finds Invoice). Only the terms the
+  // fold changes are copied; equal folded terms share one end state.
+  std::vector<std::string> folded(terms.size());
   std::vector<std::pair<std::string_view, uint32_t>> usable;
-  for (size_t i = 0; i < terms.size(); ++i)
-    if (can_occur(terms[i])) usable.emplace_back(terms[i], static_cast<uint32_t>(i));
+  for (size_t i = 0; i < terms.size(); ++i) {
+    if (terms[i].empty()) continue;
+    if (std::string f = fold_lower(terms[i], FoldMode::table_mode); f != terms[i])
+      folded[i] = std::move(f);
+    usable.emplace_back(folded[i].empty() ? std::string_view(terms[i]) : folded[i],
+                        static_cast<uint32_t>(i));
+  }
   std::sort(usable.begin(), usable.end());
   if (usable.empty()) return;
   if (usable.front().first == usable.back().first) {

@@ -4,6 +4,11 @@
 #include "console/screen.h"
 
 namespace brevlith {
+namespace {
+
+constexpr uint32_t console_processed_input = 0x1;  // ENABLE_PROCESSED_INPUT
+
+}  // namespace
 
 ProcessValues& process_values() {
   static ProcessValues values;
@@ -24,7 +29,9 @@ int run_process(int argc, char** argv, int (*main_procedure)()) {
   }
   host::set_console_mode(p.screen_handle, 3);  // processed output, wrap at end of line
   p.stdin_is_console = host::get_console_mode(p.stdin_handle, mode);
-  host::set_console_mode(p.stdin_handle, 0);  // Ctrl+C becomes a key, not an interrupt
+  // Line input and echo off; processed input stays on, so that Ctrl+C reaches
+  // the control handler, which stops the run at its next message boundary.
+  host::set_console_mode(p.stdin_handle, console_processed_input);
   prepare_cursor();
   locate_command_tail();
 

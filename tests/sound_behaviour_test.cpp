@@ -238,19 +238,24 @@ TEST(Interrupted, AStopSignalEndsTheRunAfterTheMessageItIsOn) {
   const struct {
     int signal_number;
     std::vector<std::string> args;
+    bool stdin_on_terminal = false;  // Ctrl+C typed at the terminal
   } cases[] = {
       {SIGTERM, {"*.mbx"}},
       {SIGHUP, {"*.mbx"}},
-      {SIGINT, {"*.mbx"}},  // standard input is no terminal: Ctrl+C is not ignored
+      {SIGINT, {"*.mbx"}},
+      {SIGINT, {"*.mbx"}, true},
       {SIGTERM, {"*.mbx", "/s=needle"}},
   };
   const std::vector<std::string> m = numbered_messages(1000);
   for (const auto& c : cases) {
-    const std::string label = "signal " + std::to_string(c.signal_number) + " " + c.args.back();
+    const std::string label = "signal " + std::to_string(c.signal_number) + " " + c.args.back() +
+                              (c.stdin_on_terminal ? " on a terminal" : "");
     ScopedTempDir dir;
     write_file("big.mbx", joined(m));
     write_file("later.mbx", numbered_message(1));
-    LiveRun run(c.args);
+    LiveOptions options;
+    options.stdin_on_terminal = c.stdin_on_terminal;
+    LiveRun run(c.args, options);
     ASSERT_TRUE(run.wait_until_output_full()) << label;
     run.send(c.signal_number);
     const RunResult r = run.finish();
@@ -306,23 +311,6 @@ TEST(Interrupted, EveryMessageFileIsWholeOrAbsent) {
   EXPECT_EQ(r.err, "brevlith: stopped by signal 15 after message " + std::to_string(files.size()) +
                        " of big.mbx: the messages after it and any later mailboxes were not "
                        "processed; run again for them\n");
-}
-
-TEST(Interrupted, CtrlCWithStandardInputOnATerminalIsIgnored) {
-  BREVLITH_LINUX_ONLY("POSIX signals");
-  ScopedTempDir dir;
-  const std::vector<std::string> m = numbered_messages(1000);
-  write_file("big.mbx", joined(m));
-  LiveOptions on_terminal;
-  on_terminal.stdin_on_terminal = true;
-  LiveRun run({"big.mbx"}, on_terminal);
-  ASSERT_TRUE(run.wait_until_output_full());
-  run.send(SIGINT);
-  const RunResult r = run.finish();
-  EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(list_dir("brevlithoutput").size(), m.size());
-  EXPECT_EQ(read_file(message_file(1000)), m.back());
 }
 
 TEST(ChangedWhileRead, AMailboxCutOrGrownByAnotherProgramIsReported) {

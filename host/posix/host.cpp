@@ -167,11 +167,9 @@ bool start(int argc, char** argv) {
   // disk does, not kill the process and lose the messages still to come.
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGXFSZ, SIG_IGN);
-  // Ctrl+C at the terminal does not stop a split half-way; Ctrl+\ still does.
-  if (::isatty(0))
-    std::signal(SIGINT, SIG_IGN);
-  else
-    catch_stop_signal(SIGINT);
+  // Ctrl+C, typed at the terminal or sent, stops the run at its next
+  // message boundary, so no message file is left cut in half.
+  catch_stop_signal(SIGINT);
   catch_stop_signal(SIGTERM);
   catch_stop_signal(SIGHUP);
   std::fesetround(FE_TONEAREST);

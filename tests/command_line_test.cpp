@@ -15,6 +15,22 @@ TEST(CommandLine, EveryRunPrintsTheBannerAndAnEmptyLine) {
   EXPECT_NE(r.err.find("brevlith: "), std::string::npos);
 }
 
+TEST(CommandLine, HelpAndVersionAloneAnswerAndCreateNothing) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"--help", banner},
+      {"-h", banner},
+      {"/?", banner},
+      {"--version", "brevlith " BREVLITH_VERSION "\r\n"}};
+  for (const auto& [word, out] : rows) {
+    ScopedTempDir dir;
+    const RunResult r = run_brevlith({word});
+    EXPECT_EQ(r.exit_code, 0) << word << r.err;
+    EXPECT_EQ(r.out, out) << word;
+    EXPECT_EQ(r.err, "") << word;
+    EXPECT_EQ(list_dir("."), std::vector<std::string>{}) << word;
+  }
+}
+
 TEST(CommandLine, WorkedExamplesThroughArgv) {
   struct Case {
     std::vector<std::string> args;

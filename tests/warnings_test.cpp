@@ -142,13 +142,13 @@ TEST(Warnings, EachTrapGetsItsLineAndNothingElseChanges) {
        0,
        {"in-0001.txt"},
        true},
-      {"-h alone",
+      {"-h before a missing mailbox",
        {},
-       {"-h"},
+       {"-h", "nosuch.mbx"},
        "FILE NOT FOUND\r\n",
        "brevlith: warning: -h is not an option and names no file, so it was not taken for a "
        "mailbox" +
-           usage + "brevlith: no mailbox named" + usage,
+           usage + "brevlith: no mailbox matches nosuch.mbx\n",
        1,
        {},
        true},

@@ -2,7 +2,6 @@
 
 #include <cctype>
 
-#include "console/command_tail.h"
 #include "files/directories.h"
 #include "text/numbers.h"
 #include "text/strings.h"
@@ -10,40 +9,18 @@
 namespace brevlith {
 namespace {
 
-// The blank-separated words of the tail, a quoted stretch staying whole.
-std::vector<std::string> tail_words(std::u16string_view tail) {
-  std::vector<std::string> words;
-  std::u16string word;
-  bool quoted = false, any = false;
-  for (const char16_t unit : tail) {
-    if (unit == u'"') quoted = !quoted;
-    if (!quoted && (unit == u' ' || unit == u'\t')) {
-      if (any) words.push_back(to_text(word));
-      word.clear();
-      any = false;
-      continue;
-    }
-    word += unit;
-    any = true;
-  }
-  if (any) words.push_back(to_text(word));
-  return words;
-}
-
 std::string grouped(uint64_t n) { return format_number(static_cast<double>(n), "0,"); }
 
 }  // namespace
 
-void warn_about_option_words(Outcome& outcome, std::u16string_view tail) {
+void warn_about_option_words(Outcome& outcome, const std::vector<Word>& words) {
   bool searching = false;
-  for (const std::string& word : tail_words(tail)) {
-    if (word.size() < 2 || word[0] != '/') continue;
-    const bool search_option = word.starts_with("/s=");
-    if (searching && search_option) {
+  for (const auto& [word, kind] : words) {
+    if (kind == WordKind::second_search) {
       warn(outcome, "second /s=", word,
            "only the first /s= is used: " + shown_name(word) +
                " and what follows it were ignored; " + std::string(usage_line));
-    } else if (!search_option && is_option_argument(word)) {
+    } else if (kind == WordKind::not_an_option) {
       const bool near_miss = word[1] == 's' || word[1] == 'S';
       warn(outcome, "not an option", word,
            shown_name(word) + " is not an option" +
@@ -51,7 +28,7 @@ void warn_about_option_words(Outcome& outcome, std::u16string_view tail) {
                (near_miss ? " (a search term is given as /s=term)" : "") + "; " +
                std::string(usage_line));
     }
-    searching = searching || search_option;
+    searching = searching || kind == WordKind::search_option;
   }
 }
 

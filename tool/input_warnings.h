@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tool/command_line.h"
 #include "tool/diagnostics.h"
 
 namespace brevlith {
@@ -17,7 +18,7 @@ inline constexpr std::string_view usage_line = "usage: brevlith filename.ext [/s
 
 // The option-like words of the command tail that are not the first /s=:
 // another letter, /s without "=", a second /s=.
-void warn_about_option_words(Outcome& outcome, std::u16string_view tail);
+void warn_about_option_words(Outcome& outcome, const std::vector<Word>& words);
 
 // True for a word before the options that begins with "-" and names no
 // file (-h, --help): warned about, and not taken for a mailbox name.

@@ -50,32 +50,26 @@ void print_banner() {
   print_line_end();
 }
 
-void read_command_line(Run& run) {
-  const Wide tail = command_tail();
-  const Wide quote_blank = u"\" ";
-  bool pattern_replaced = false, term_replaced = false;
-  run.mailbox_pattern = to_text(
-      trim_right_any(trim_left_any(parse_field(tail, Wide(u"/"), 1), quote_blank), quote_blank),
-      &pattern_replaced);
-  run.search_term =
-      to_text(trim_right(trim_left(parse_field(tail, Wide(u"/s="), 2))), &term_replaced);
+void read_command_line(Run& run, const CommandLine& line) {
+  run.mailbox_pattern = line.mailbox_pattern;
+  run.search_term = line.search_term;
   // The "?" put in for such a character is a wildcard: it would widen the
   // match, or a term every message holds.
   const std::string code_page =
       ": it cannot be written in the ANSI code page " + std::to_string(host::ansi_code_page());
-  if (pattern_replaced)
+  if (line.pattern_replaced)
     report(run.outcome,
            "cannot use the mailbox pattern " + shown_name(run.mailbox_pattern) + code_page);
-  if (term_replaced)
+  if (line.term_replaced)
     report(run.outcome, "cannot search for the term " + shown_name(run.search_term) + code_page);
-  warn_about_option_words(run.outcome, tail);
-  std::vector<std::string> leading =
-      leading_arguments(run_system_call([] { return host::arguments(); }).result);
+  warn_about_option_words(run.outcome, line.words);
+  std::vector<std::string> leading = line.names;
   // -h or --help names no file: it is no part of the mailbox's name either.
   if (std::erase_if(leading,
                     [&](const std::string& w) { return is_stray_dash_word(run.outcome, w); })) {
     std::string joined;
     for (const std::string& word : leading) joined.append(joined.empty() ? "" : " ").append(word);
+    const Wide quote_blank = u"\" ";
     run.mailbox_pattern =
         to_text(trim_right_any(trim_left_any(to_wide(joined), quote_blank), quote_blank));
   }
@@ -84,6 +78,10 @@ void read_command_line(Run& run) {
 
 std::vector<Walk> mailbox_walks(const std::string& mailbox_pattern,
                                 const std::vector<std::string>& leading) {
+  // One word that names an existing entry is that file, byte for byte: the
+  // shell handed it over exactly, so 'a.mbx ' is not trimmed to a.mbx.
+  if (leading.size() == 1 && leading[0] != mailbox_pattern && entry_exists(leading[0]))
+    return {{leading[0], true}};
   if (leading.size() < 2) return {{mailbox_pattern, false}};
   ErrorScope scope;  // looking is no failure: the walks report what they miss
   std::vector<Walk> walks;
@@ -106,9 +104,9 @@ namespace {
 // much memory reports running out itself; this is the last guard for the
 // small allocations in between, so that no bad_alloc ends the process
 // without a word.
-bool run_steps(Run& run) try {
+bool run_steps(Run& run, const CommandLine& line) try {
   print_banner();
-  read_command_line(run);
+  read_command_line(run, line);
   if (run.outcome.failed) return false;
   if (!load_terms(run)) return false;
   if (!prepare_search(run)) return false;
@@ -137,12 +135,29 @@ bool run_steps(Run& run) try {
   return false;
 }
 
+// Help and version ask for nothing else: no folder is made, nothing is read.
+int answer(Request request) {
+  if (request == Request::help)
+    print_banner();
+  else
+    print_line("brevlith " BREVLITH_VERSION);
+  if (const ErrorStatus failed = first_stdout_failure(); failed.code) {
+    Outcome outcome;
+    report(outcome, "cannot write to standard output: " + reason(failed));
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main_procedure() {
   ErrorScope scope;
+  const CommandLine line =
+      parse_command_line(command_tail(), run_system_call([] { return host::arguments(); }).result);
+  if (line.request != Request::run) return answer(line.request);
   Run run;
-  const bool passed = run_steps(run);
+  const bool passed = run_steps(run, line);
   // Exit code 1 alone would not say why: standard output's last line does.
   if (const ErrorStatus failed = first_stderr_failure(); failed.code)
     print_line("brevlith: cannot write to standard error: " + reason(failed) +

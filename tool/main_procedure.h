@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tool/command_line.h"
 #include "tool/run.h"
 
 namespace brevlith {
@@ -13,8 +14,9 @@ namespace brevlith {
 int main_procedure();
 
 void print_banner();
-// Sets mailbox_pattern, search_term and the walks to make.
-void read_command_line(Run& run);
+// Sets mailbox_pattern, search_term and the walks to make; warns about the
+// words that look like options but are none.
+void read_command_line(Run& run, const CommandLine& line);
 
 // The walks for the words before the options (where the host hands over
 // split arguments) and the pattern cut from the tail. A shell expands
@@ -22,7 +24,8 @@ void read_command_line(Run& run);
 // an existing entry, each is walked as that file. When not all do, the
 // words joined are one pattern if that names a mailbox (a name with a
 // blank); otherwise each word is its own walk, so that one missing name
-// does not hide the others. Fewer than two words: the one pattern.
+// does not hide the others. One word: that file when it names one, else the
+// pattern.
 std::vector<Walk> mailbox_walks(const std::string& mailbox_pattern,
                                 const std::vector<std::string>& leading_words);
 

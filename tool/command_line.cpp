@@ -1,0 +1,70 @@
+#include "tool/command_line.h"
+
+#include "console/command_tail.h"
+#include "text/strings.h"
+
+namespace brevlith {
+namespace {
+
+// The blank-separated words of the tail, a quoted stretch staying whole.
+std::vector<std::string> tail_words(std::u16string_view tail) {
+  std::vector<std::string> words;
+  Wide word;
+  bool quoted = false, any = false;
+  for (const char16_t unit : tail) {
+    if (unit == u'"') quoted = !quoted;
+    if (!quoted && (unit == u' ' || unit == u'\t')) {
+      if (any) words.push_back(to_text(word));
+      word.clear();
+      any = false;
+      continue;
+    }
+    word += unit;
+    any = true;
+  }
+  if (any) words.push_back(to_text(word));
+  return words;
+}
+
+Request request_of(const std::vector<Word>& words) {
+  if (words.size() != 1) return Request::run;
+  const std::string& w = words[0].text;
+  if (w == "--version") return Request::version;
+  const bool help = w == "--help" || w == "-h" || w == "/?" || (host::windows_names && w == "-?");
+  return help ? Request::help : Request::run;
+}
+
+}  // namespace
+
+CommandLine parse_command_line(std::u16string_view tail_view,
+                               const std::vector<host::Text>& arguments) {
+  CommandLine line;
+  const Wide tail(tail_view);
+  const Wide quote_blank = u"\" ";
+  line.mailbox_pattern = to_text(
+      trim_right_any(trim_left_any(parse_field(tail, Wide(u"/"), 1), quote_blank), quote_blank),
+      &line.pattern_replaced);
+  line.search_term =
+      to_text(trim_right(trim_left(parse_field(tail, Wide(u"/s="), 2))), &line.term_replaced);
+
+  const bool split = !arguments.empty();
+  bool past_options = false, searching = false;
+  for (const std::string& text : split ? arguments : tail_words(tail)) {
+    Word word{text, WordKind::name};
+    if (word.text.starts_with("/s=")) {
+      word.kind = searching ? WordKind::second_search : WordKind::search_option;
+      searching = true;
+    } else if (is_option_argument(word.text)) {
+      word.kind = WordKind::not_an_option;
+    } else if (past_options) {
+      word.kind = WordKind::text;
+    }
+    past_options = past_options || word.kind != WordKind::name;
+    line.words.push_back(std::move(word));
+  }
+  line.names = leading_arguments(arguments);
+  line.request = request_of(line.words);
+  return line;
+}
+
+}  // namespace brevlith

@@ -24,7 +24,8 @@ constexpr std::array<std::string_view, static_cast<size_t>(Call::count)> names =
     "find_next_file_w",
     "find_close",
     "create_directory_w",
-    "get_file_attributes_w"};
+    "get_file_attributes_w",
+    "get_file_identity_w"};
 
 struct Rule {
   Call kind;

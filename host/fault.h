@@ -34,6 +34,7 @@ enum class Call {
   find_close,
   create_directory_w,
   get_file_attributes_w,
+  get_file_identity_w,
   count
 };
 

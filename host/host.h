@@ -208,6 +208,9 @@ bool find_next_file_w(Handle search, FindData& data);
 bool find_close(Handle search);
 bool create_directory_w(const Wide& name);
 uint32_t get_file_attributes_w(const Wide& name);
+// The identity of the file a name reaches (links followed), without opening
+// it for reading or locking it: two names of one file give the same.
+bool get_file_identity_w(const Wide& name, FileIdentity& identity);
 
 // ---- Code pages -------------------------------------------------------------
 

@@ -61,6 +61,7 @@ const std::map<std::string, uint32_t> injected_error = {
     {"create_directory_w", 5},
     {"get_volume_information_w", 31},
     {"get_file_attributes_w", 5},
+    {"get_file_identity_w", 5},
 };
 
 struct Outcome {

@@ -35,6 +35,9 @@ TEST(ShellNames, EachNameIsThatFileAloneNeverAPatternAgain) {
   r = run_brevlith({"a?.mbx", "ab.mbx"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(read_file("brevlithoutput/a?-0001.txt"), "From ???@??? q\r\nkey in a?\r\n");
+  write_file("a.mbx ", "trailing blank\r\n");  // its name is not trimmed to a.mbx
+  r = run_brevlith({"a.mbx "});
+  EXPECT_EQ(r.out, banner + noted + "Processing: a.mbx \r\n1\r\n");
   write_file(".hidden.mbx", "x\r\n");
   r = run_brevlith({".hidden.mbx", "ab.mbx"});
   EXPECT_EQ(r.exit_code, 1);

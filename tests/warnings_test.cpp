@@ -184,6 +184,15 @@ TEST(Warnings, EachTrapGetsItsLineAndNothingElseChanges) {
        "",
        0,
        {}},
+      {"a mailbox named twice, under two spellings",
+       {{"in.mbx", one}},
+       {"in.mbx", "./in.mbx", "/s=body"},
+       processing("in.mbx", "X1"),
+       "brevlith: warning: mailbox ./in.mbx was already processed as in.mbx: one file named "
+       "twice is processed once; name each mailbox once\n",
+       0,
+       {"body.mbx"},
+       true},
   };
   for (const Case& c : cases) {
     if (c.linux_only && windows_host()) continue;

@@ -256,6 +256,23 @@ void report_unconvertible(Run& run, const std::string& folder) {
                             std::to_string(host::ansi_code_page()) + "; rename it to read it");
 }
 
+// One file named twice (a.mbx a.mbx, a.mbx ./a.mbx, a link) is split once:
+// again, it would append every hit a second time. A failed look-up decides
+// nothing; the open reports what is wrong.
+bool split_already(Run& run, const std::string& path) {
+  ErrorScope scope;
+  host::FileIdentity id;
+  const auto got = run_system_call([&] { return host::get_file_identity_w(to_wide(path), id); });
+  if (!got.result || got.failed()) return false;
+  const auto [first, added] = run.split_files.try_emplace({id.volume, id.index}, path);
+  if (added) return false;
+  warn(run.outcome, "named twice", path,
+       "mailbox " + shown_name(path) + " was already processed" +
+           (first->second == path ? "" : " as " + shown_name(first->second)) +
+           ": one file named twice is processed once; name each mailbox once");
+  return true;
+}
+
 }  // namespace
 
 void note_stop(Run& run, const std::string& where) {
@@ -279,7 +296,7 @@ void walk_exact_mailbox(Run& run, const std::string& name) {
     return;
   }
   const std::string folder = folder_of(name);
-  split_mailbox(run, folder, name.substr(folder.size()));
+  if (!split_already(run, name)) split_mailbox(run, folder, name.substr(folder.size()));
 }
 
 void walk_mailboxes(Run& run, const std::string& pattern) {
@@ -297,7 +314,7 @@ void walk_mailboxes(Run& run, const std::string& pattern) {
                  ": it and the mailboxes after it were not processed";
         }))
       return;
-    split_mailbox(run, folder, mailbox_name);
+    if (!split_already(run, folder + mailbox_name)) split_mailbox(run, folder, mailbox_name);
     if (run.stop_signal) return;
     // A listing that breaks off must not pass for the last mailbox.
     const std::string what = "cannot list the mailboxes after " +

@@ -34,6 +34,9 @@ struct Run {
   // Base names of the mailboxes that wrote numbered message files, with the
   // mailbox that did (a later one of the same base name replaces them).
   std::map<std::string, std::string> numbered_bases;
+  // The files split so far, by identity (volume or device, file index or
+  // inode), each with the name it was split under.
+  std::map<std::pair<uint64_t, uint64_t>, std::string> split_files;
   // Whether messages go to numbered files: normal mode, or an empty term.
   bool numbered_files = false;
   // The terms that select messages (terms, or search_term alone), searched

@@ -191,4 +191,14 @@ uint32_t get_file_attributes_w(const Wide& name) {
   return attributes_of(path, slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
+bool get_file_identity_w(const Wide& name, FileIdentity& identity) {
+  BREVLITH_FAULT_POINT(get_file_identity_w);
+  std::string path;
+  if (!to_path(name, path)) return false;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return fail_errno();
+  identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return true;
+}
+
 }  // namespace host

@@ -90,4 +90,23 @@ uint32_t get_file_attributes_w(const Wide& name) {
   return GetFileAttributesW(wide_chars(name));
 }
 
+bool get_file_identity_w(const Wide& name, FileIdentity& identity) {
+  if (refuse_nul(name)) return false;
+  // No access asked and every sharing allowed: a file another program holds
+  // open still answers.
+  const HANDLE h =
+      CreateFileW(wide_chars(name), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool ok = GetFileInformationByHandle(h, &info) != 0;
+  const DWORD error = GetLastError();
+  CloseHandle(h);
+  SetLastError(ok ? 0 : error);
+  if (ok)
+    identity = {info.dwVolumeSerialNumber,
+                (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return ok;
+}
+
 }  // namespace host

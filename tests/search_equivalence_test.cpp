@@ -79,8 +79,12 @@ Expected model(const std::string& mailbox, const std::vector<std::string>& terms
     std::string stem = term;
     for (char& c : stem)
       if (std::string("\\/:*?\"<>|").find(c) != std::string::npos) c = '-';
+    std::string name = stem + ".mbx";
+    // Windows names that differ only in case are one file, named as first made.
+    for (const auto& made : e.files)
+      if (windows_host() && fold(made.first) == fold(name)) name = made.first;
     // A name holding NUL cannot be opened: the hit counts, nothing is written.
-    if (stem.find('\0') == std::string::npos) e.files[stem + ".mbx"] += "\r\n" + message;
+    if (stem.find('\0') == std::string::npos) e.files[name] += "\r\n" + message;
     e.out += "X";
   };
   const auto flush = [&](const std::string& message) {

@@ -13,17 +13,8 @@
 namespace brevlith {
 namespace {
 
-struct Enumeration {
-  host::Handle search = host::invalid_handle;
-  uint32_t mask = 0;
-  ~Enumeration() { close(); }
-  void close() {
-    if (search != host::invalid_handle) run_system_call([&] { return host::find_close(search); });
-    search = host::invalid_handle;
-  }
-};
-thread_local Enumeration state;
-thread_local std::vector<std::string> unconvertible;
+// The thread's pending search, behind dir_first and dir_next.
+thread_local DirListing pending;
 
 bool qualifies(const host::FindData& entry, uint32_t mask) {
   const uint32_t carried = entry.attributes & (ATTR_HIDDEN | ATTR_SYSTEM | ATTR_DIRECTORY);
@@ -33,18 +24,11 @@ bool qualifies(const host::FindData& entry, uint32_t mask) {
   return entry.name != u"." && entry.name != u"..";
 }
 
-// Memory running out inside a search must not pass for its end: the caller
-// gets "" with code 7 and the search is closed.
-void out_of_memory() {
-  state.close();
-  state.mask = 0;
-  raise_error(error_code::out_of_memory, host::win32::not_enough_memory);
-}
-
 // The entry's name in `name`; false, with the name kept for the caller's
 // report, where a character the code page cannot hold became "?": that name
 // would open another file, or match as a wildcard.
-bool take_name(const host::FindData& entry, std::string& name) {
+bool take_name(const host::FindData& entry, std::string& name,
+               std::vector<std::string>& unconvertible) {
   bool replaced = false;
   name = to_text(entry.name, &replaced);
   if (name.empty()) throw std::bad_alloc();  // the conversion had no memory
@@ -60,21 +44,36 @@ bool nothing_matched(uint32_t host_error) {
          host_error == host::win32::no_more_files;
 }
 
-// Asks for entries until one qualifies; closes the search after the last.
-std::string next_qualifying(host::FindData& entry) {
-  for (;;) {
-    const auto next = run_system_call([&] { return host::find_next_file_w(state.search, entry); });
-    if (!next.result) {
-      if (!nothing_matched(next.last_error)) next.raise();
-      state.close();
-      state.mask = 0;
-      return {};
-    }
-    if (std::string name; qualifies(entry, state.mask) && take_name(entry, name)) return name;
-  }
+}  // namespace
+
+DirListing::~DirListing() { close(); }
+
+void DirListing::close() {
+  if (search_ != host::invalid_handle) run_system_call([&] { return host::find_close(search_); });
+  search_ = host::invalid_handle;
+  mask_ = 0;
 }
 
-}  // namespace
+// Memory running out inside a search must not pass for its end: the caller
+// gets "" with code 7 and the search is closed.
+void DirListing::out_of_memory() {
+  close();
+  raise_error(error_code::out_of_memory, host::win32::not_enough_memory);
+}
+
+// Asks for entries until one qualifies; closes the search after the last.
+std::string DirListing::next_qualifying(host::FindData& entry) {
+  for (;;) {
+    const auto next = run_system_call([&] { return host::find_next_file_w(search_, entry); });
+    if (!next.result) {
+      if (!nothing_matched(next.last_error)) next.raise();
+      close();
+      return {};
+    }
+    if (std::string name; qualifies(entry, mask_) && take_name(entry, name, unconvertible_))
+      return name;
+  }
+}
 
 uint32_t normalise_mask(uint32_t mask) {
   mask &= ATTR_HIDDEN | ATTR_SYSTEM | ATTR_DIRECTORY | ATTR_ONLY;
@@ -82,44 +81,53 @@ uint32_t normalise_mask(uint32_t mask) {
   return mask;
 }
 
-std::string dir_first(const std::string& pattern, uint32_t mask) try {
+std::string DirListing::first(const std::string& pattern, uint32_t mask) try {
   std::u16string wide = to_wide(pattern);
-  if (wide.empty()) return dir_next();
-  state.close();
-  unconvertible.clear();
-  state.mask = normalise_mask(mask);
+  if (wide.empty()) return next();
+  close();
+  unconvertible_.clear();
   // A pattern cut short could match other names.
   if (wide.size() > 256) {
-    state.mask = 0;
     raise_error(error_code::path_file_access, host::win32::filename_exced_range);
     return {};
   }
   if (wide.back() == u':' || wide.back() == u'\\') wide += u"*.*";
   host::FindData entry;
-  const auto first = run_system_call([&] { return host::find_first_file_w(wide, entry); });
-  if (first.result == host::invalid_handle) {
-    if (!nothing_matched(first.last_error)) first.raise();
-    state.mask = 0;
+  const auto found = run_system_call([&] { return host::find_first_file_w(wide, entry); });
+  if (found.result == host::invalid_handle) {
+    if (!nothing_matched(found.last_error)) found.raise();
     return {};
   }
-  state.search = first.result;
-  if (std::string name; qualifies(entry, state.mask) && take_name(entry, name)) return name;
+  search_ = found.result;
+  mask_ = normalise_mask(mask);
+  if (std::string name; qualifies(entry, mask_) && take_name(entry, name, unconvertible_))
+    return name;
   return next_qualifying(entry);
 } catch (const std::bad_alloc&) {
   out_of_memory();
   return {};
 }
 
-std::vector<std::string> take_unconvertible_names() { return std::exchange(unconvertible, {}); }
-
-std::string dir_next() try {
-  if (state.search == host::invalid_handle) return {};
+std::string DirListing::next() try {
+  if (search_ == host::invalid_handle) return {};
   host::FindData entry;
   return next_qualifying(entry);
 } catch (const std::bad_alloc&) {
   out_of_memory();
   return {};
 }
+
+std::vector<std::string> DirListing::take_unconvertible_names() {
+  return std::exchange(unconvertible_, {});
+}
+
+std::string dir_first(const std::string& pattern, uint32_t mask) {
+  return pending.first(pattern, mask);
+}
+
+std::string dir_next() { return pending.next(); }
+
+std::vector<std::string> take_unconvertible_names() { return pending.take_unconvertible_names(); }
 
 bool entry_exists(const std::string& name) {
   const auto got = run_system_call([&] { return host::get_file_attributes_w(to_wide(name)); });

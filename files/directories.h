@@ -37,8 +37,35 @@ std::string dir_next();
 // The names the search has skipped since dir_first or the last call because
 // the ANSI code page cannot hold them (shown with "?" for each such character).
 std::vector<std::string> take_unconvertible_names();
+
+// A search of its own, for a walk that does other work between its names.
+// dir_first and dir_next share the thread's one pending search: a look-up
+// made with them in between would drop the walk's. first, next and
+// take_unconvertible_names behave as those three, on this search alone; it
+// is closed when the listing goes.
+class DirListing {
+ public:
+  DirListing() = default;
+  ~DirListing();
+  DirListing(const DirListing&) = delete;
+  DirListing& operator=(const DirListing&) = delete;
+  std::string first(const std::string& pattern, uint32_t mask);
+  std::string next();
+  std::vector<std::string> take_unconvertible_names();
+
+ private:
+  void close();
+  void out_of_memory();
+  std::string next_qualifying(host::FindData& entry);
+
+  host::Handle search_ = host::invalid_handle;
+  uint32_t mask_ = 0;
+  std::vector<std::string> unconvertible_;
+};
+
 // Whether anything at all stands at `name` (a file, folder, link or device),
 // looked up through the gate; a failed look-up is no error of the caller's.
+// It touches no search, so it is the look-up to use during a walk.
 bool entry_exists(const std::string& name);
 // Creates one directory; its parent must exist. Errors: path_not_found for a
 // wildcard name (host not asked) or a missing parent, path_file_access when

@@ -100,6 +100,11 @@ TEST(DirNext, PendingSearchLifecycle) {
   EXPECT_EQ(dir_next(), "");
   EXPECT_EQ(dir_first("none*", 0), "");
   EXPECT_EQ(dir_next(), "");
+  DirListing walk;  // a search of its own: look-ups in between leave it
+  EXPECT_EQ(walk.first("*.mbx", 0), "a.mbx");
+  EXPECT_EQ(dir_first("*.txt", 0), "c.txt");
+  EXPECT_EQ(walk.next(), "b.mbx");
+  EXPECT_EQ(walk.next(), "");
 }
 
 TEST(MakeDir, CreatesOneFolderOrReportsWhy) {

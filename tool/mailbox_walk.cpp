@@ -249,8 +249,8 @@ void report_not_found(Run& run, const std::string& pattern, const ErrorStatus& f
 }
 
 // Names the listing skipped: their "?" would open another file.
-void report_unconvertible(Run& run, const std::string& folder) {
-  for (const std::string& name : take_unconvertible_names())
+void report_unconvertible(Run& run, DirListing& listing, const std::string& folder) {
+  for (const std::string& name : listing.take_unconvertible_names())
     report(run.outcome, "skipped " + shown_name(folder + name) +
                             ": its name cannot be written in the ANSI code page " +
                             std::to_string(host::ansi_code_page()) + "; rename it to read it");
@@ -302,8 +302,10 @@ void walk_exact_mailbox(Run& run, const std::string& name) {
 void walk_mailboxes(Run& run, const std::string& pattern) {
   const std::string folder = folder_of(pattern);
   ErrorScope scope;
-  std::string mailbox_name = dir_first(pattern, 0);
-  report_unconvertible(run, folder);
+  // The walk's own search: what splitting a mailbox looks up cannot drop it.
+  DirListing listing;
+  std::string mailbox_name = listing.first(pattern, 0);
+  report_unconvertible(run, listing, folder);
   if (mailbox_name.empty()) {
     report_not_found(run, pattern, scope.take());
     return;
@@ -320,8 +322,8 @@ void walk_mailboxes(Run& run, const std::string& pattern) {
     const std::string what = "cannot list the mailboxes after " +
                              shown_name(folder + mailbox_name) + " matching " + shown_name(pattern);
     run_step(run.outcome, what, [&] {
-      mailbox_name = dir_next();
-      report_unconvertible(run, folder);
+      mailbox_name = listing.next();
+      report_unconvertible(run, listing, folder);
     });
   }
 }

@@ -162,6 +162,79 @@ const Case cases[] = {
      0,
      {},
      true},
+    {"an empty line in a term file: numbered files too",
+     {{"in.mbx", one}, {"terms.txt", "nothing\r\n\r\n"}},
+     {"in.mbx", "/s=terms.txt"},
+     processing("in.mbx", "1"),
+     "brevlith: warning: terms.txt: line 2 is empty, and an empty term writes every message as a "
+     "numbered .txt file too; remove the empty line\n",
+     0,
+     {"in-0001.txt"}},
+    {"a term with a blank at its end",
+     {{"in.mbx", one}, {"terms.txt", "body \r\n"}},
+     {"in.mbx", "/s=terms.txt"},
+     processing("in.mbx", "X1"),
+     "brevlith: warning: terms.txt: the term on line 1, \"body \", has blanks or tabs at its start "
+     "or end, which must match too; remove them\n",
+     0,
+     {"body .mbx"}},
+    {"two terms, one term mailbox",
+     {{"in.mbx", one}, {"terms.txt", "x\r\na/b\r\na:b\r\n"}},
+     {"in.mbx", "/s=terms.txt"},
+     processing("in.mbx", "0"),
+     "brevlith: warning: terms.txt: the terms on lines 2 and 3 (\"a/b\" and \"a:b\") both go to "
+     "the "
+     "term mailbox a-b.mbx, so each message that holds them is written there once for each; keep "
+     "one of them\n",
+     0,
+     {}},
+    {"a UTF-8 byte order mark",
+     {{"in.mbx", one},
+      {"terms.txt",
+       "\xEF\xBB\xBF"
+       "body\r\n"}},
+     {"in.mbx", "/s=terms.txt"},
+     processing("in.mbx", "0"),
+     "brevlith: warning: terms.txt begins with a UTF-8 byte order mark, which sticks to the term "
+     "on "
+     "line 1, so that term never matches; save it as ANSI or as UTF-8 without a byte order mark\n",
+     0,
+     {}},
+    {"a term file that is not text",
+     {{"in.mbx", one}, {"body", std::string("%PDF\r\n\0\1\r\n", 10)}},
+     {"in.mbx", "/s=body"},
+     processing("in.mbx", "0"),
+     "brevlith: warning: the file body was read as a term file, since a file of that name is here, "
+     "but it is not text (it holds NUL bytes): its 2 lines were searched for as terms; to search "
+     "for the word \"body\", run where no file of that name is\n",
+     0,
+     {}},
+    {"an empty term file",
+     {{"in.mbx", one}, {"terms.txt", ""}},
+     {"in.mbx", "/s=terms.txt"},
+     processing("in.mbx", "0"),
+     "brevlith: warning: terms.txt is empty, so it gives no term and its name \"terms.txt\" is "
+     "searched for as text; write one term on each line of it\n",
+     0,
+     {}},
+    {"a term mailbox whose last record was cut",
+     {{"in.mbx", one}, {"brevlithoutput/body.mbx", "\r\nFrom ???@??? 0\r\nbo"}},
+     {"in.mbx", "/s=body"},
+     processing("in.mbx", "X1"),
+     "brevlith: warning: brevlithoutput/body.mbx does not end in CR LF, so its last record may be "
+     "cut off (a run writing it was stopped); the new records follow it: check that last "
+     "message\n",
+     0,
+     {}},
+    {"numbered files left by an earlier run",
+     {{"in.mbx", one}, {"brevlithoutput/in-0002.txt", "older"}},
+     {"in.mbx"},
+     processing("in.mbx", "1"),
+     "brevlith: warning: brevlithoutput/in-0002.txt and any numbered files after it are left from "
+     "an earlier run: this run wrote 1 for in.mbx; delete them so that they are not taken for its "
+     "messages\n",
+     0,
+     {"in-0001.txt", "in-0002.txt"}},
     {"a plain term",
      {{"in.mbx", one}},
      {"in.mbx", "/s=body"},

@@ -51,18 +51,34 @@ void warn_about_the_end(Run& run, const std::string& path, int32_t messages_read
 
 // Numbered message files are named after the mailbox's base name alone: a
 // second mailbox of that name in one run writes over the first's files.
-void check_base_name(Run& run, const std::string& base_name, const std::string& path) {
-  if (!run.numbered_files) return;
+// True (reported) for that second mailbox.
+bool check_base_name(Run& run, const std::string& base_name, const std::string& path) {
+  if (!run.numbered_files) return false;
   std::string key = base_name;
   if constexpr (host::windows_names)
     for (char& ch : key)
       if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
   const auto [earlier, first] = run.numbered_bases.try_emplace(key, path);
-  if (first || earlier->second == path) return;
+  if (first || earlier->second == path) return false;
   report(run.outcome, "the message files of " + shown_name(path) + " (" + shown_name(base_name) +
                           "-0001.txt and on) replace those of " + shown_name(earlier->second) +
                           ", which has the same base name; rename one of them, or split them in "
                           "separate runs from separate folders");
+  return true;
+}
+
+// A numbered file just after the mailbox's last is left from an earlier
+// run of a longer mailbox: it would pass for one of this mailbox's messages.
+void warn_if_earlier_numbered_files(Run& run, const std::string& path, const std::string& base_name,
+                                    int32_t files_written) {
+  const std::string next = std::string(output_prefix) + base_name + "-" +
+                           format_number(files_written + 1, "0000") + ".txt";
+  ErrorScope scope;  // a look that fails is no failure of the run
+  if (!entry_exists(next)) return;
+  warn(run.outcome, "earlier numbered files", path,
+       shown_name(next) + " and any numbered files after it are left from an earlier run: " +
+           "this run wrote " + format_number(files_written, "0,") + " for " + shown_name(path) +
+           "; delete them so that they are not taken for its messages");
 }
 
 // How the split of one mailbox stands. It starts at `reading` and is set
@@ -117,7 +133,7 @@ class MailboxSplit {
       state_ = SplitState::not_opened;
       return false;
     }
-    check_base_name(run_, base_name_, path_);
+    base_replaced_ = check_base_name(run_, base_name_, path_);
     // Another program that does not lock can cut or grow the mailbox while
     // it is read; its size at open and at the end tells.
     const Channel* opened = find_channel(mailbox_channel);
@@ -137,11 +153,7 @@ class MailboxSplit {
       search_and_write(message_.view().substr(0, line_start_));
       print_text(".");
       message_.erase_front(line_start_);
-      if (stopping(run_, [&] {
-            return "after message " + std::to_string(messages_read_) + " of " + shown_name(path_) +
-                   ": the messages after it and any later mailboxes were not processed";
-          }))
-        state_ = SplitState::stopped;
+      if (stopping(run_, [&] { return stopped_after_message(); })) state_ = SplitState::stopped;
     }
   }
 
@@ -208,6 +220,17 @@ class MailboxSplit {
     ++messages_read_;
   }
 
+  // In search mode a plain rerun would append the hits read so far again.
+  std::string stopped_after_message() const {
+    const std::string after = "after message " + std::to_string(messages_read_) + " of " +
+                              shown_name(path_) +
+                              ": the messages after it and any later mailboxes were not processed";
+    if (!run_.searcher) return after + "; run again for them";
+    return after + "; the hits of messages 1 to " + std::to_string(messages_read_) + " of " +
+           shown_name(path_) + (run_.appended ? " and of the mailboxes before it" : "") +
+           " are already in the term mailboxes, and running again appends them again";
+  }
+
   void finish() {
     if (state_ == SplitState::too_large) {
       report(run_.outcome, "message " + std::to_string(messages_read_ + 1) + " of " +
@@ -217,6 +240,9 @@ class MailboxSplit {
     }
     print_line(format_number(files_written_, "0,"));
     close_channel(mailbox_channel);
+    if (run_.searcher && files_written_ > 0) run_.appended = true;
+    if (state_ == SplitState::read_to_end && run_.numbered_files && !base_replaced_)
+      warn_if_earlier_numbered_files(run_, path_, base_name_, files_written_);
   }
 
   Run& run_;
@@ -225,9 +251,10 @@ class MailboxSplit {
   const std::string path_;
   const std::string base_name_;
   SplitState state_ = SplitState::reading;
-  int32_t messages_read_ = 0;  // the messages handed to the writer: the next one's place - 1
-  int32_t files_written_ = 0;  // the count shown: message files, or hits in search mode
-  bool sized_ = false;         // a disk file, whose size can be compared
+  int32_t messages_read_ = 0;   // the messages handed to the writer: the next one's place - 1
+  int32_t files_written_ = 0;   // the count shown: message files, or hits in search mode
+  bool sized_ = false;          // a disk file, whose size can be compared
+  bool base_replaced_ = false;  // an earlier mailbox of this run had the same base name
   ErrorStatus size_failure_;
   int64_t size_at_open_ = -1;
   TextBuffer message_;
@@ -308,8 +335,13 @@ void report_unconvertible(Run& run, const std::string& folder) {
 void note_stop(Run& run, const std::string& where) {
   if (run.stop_signal) return;
   run.stop_signal = host::stop_signal();
-  report(run.outcome, "stopped by signal " + std::to_string(run.stop_signal) + " " + where +
-                          "; run again for them");
+  report(run.outcome, "stopped by signal " + std::to_string(run.stop_signal) + " " + where);
+}
+
+std::string rerun_advice(const Run& run) {
+  if (!run.appended) return "; run again for them";
+  return "; the hits of the mailboxes before it are already in the term mailboxes, and running "
+         "again over those appends them again: name only the mailboxes that were not processed";
 }
 
 void walk_exact_mailbox(Run& run, const std::string& name) {
@@ -341,7 +373,7 @@ void walk_mailboxes(Run& run, const std::string& pattern) {
   while (!mailbox_name.empty()) {
     if (stopping(run, [&] {
           return "before mailbox " + shown_name(folder + mailbox_name) +
-                 ": it and the mailboxes after it were not processed";
+                 ": it and the mailboxes after it were not processed" + rerun_advice(run);
         }))
       return;
     split_mailbox(run, folder, mailbox_name);

@@ -48,6 +48,18 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.label; }
 
 const std::string one = messages(1, 1);
 
+// A run of in.mbx (one message, "body 1") with the term file terms.txt.
+Case with_terms(const char* label, const std::string& terms, const std::string& marks,
+                const std::string& err, std::vector<std::string> written = {}) {
+  return {label,
+          {{"in.mbx", one}, {"terms.txt", terms}},
+          {"in.mbx", "/s=terms.txt"},
+          processing("in.mbx", marks),
+          err,
+          0,
+          std::move(written)};
+}
+
 const Case cases[] = {
     {"Ctrl-Z with more after it",
      {{"in.mbx", with_ctrl_z()}},
@@ -74,15 +86,10 @@ const Case cases[] = {
      "in.mbx)\n",
      0,
      {}},
-    {"term file with LF line ends",
-     {{"in.mbx", one}, {"terms.txt", "invoice\nmeeting\n"}},
-     {"in.mbx", "/s=terms.txt"},
-     processing("in.mbx", "0"),
-     "brevlith: warning: terms.txt: its lines end in LF alone, and only CR or CR LF ends a line "
-     "here, so it is one term of 16 bytes; convert it to CR LF line ends (e.g. unix2dos "
-     "terms.txt)\n",
-     0,
-     {}},
+    with_terms("term file with LF line ends", "invoice\nmeeting\n", "0",
+               "brevlith: warning: terms.txt: its lines end in LF alone, and only CR or CR LF "
+               "ends a line here, so it is one term of 16 bytes; convert it to CR LF line ends "
+               "(e.g. unix2dos terms.txt)\n"),
     {"same base name in search mode: term mailboxes add up",
      {{"a/In.mbx", one}, {"b/In.mbx", one}},
      {"a/In.mbx", "b/In.mbx", "/s=body"},
@@ -162,44 +169,25 @@ const Case cases[] = {
      0,
      {},
      true},
-    {"an empty line in a term file: numbered files too",
-     {{"in.mbx", one}, {"terms.txt", "nothing\r\n\r\n"}},
-     {"in.mbx", "/s=terms.txt"},
-     processing("in.mbx", "1"),
-     "brevlith: warning: terms.txt: line 2 is empty, and an empty term writes every message as a "
-     "numbered .txt file too; remove the empty line\n",
-     0,
-     {"in-0001.txt"}},
-    {"a term with a blank at its end",
-     {{"in.mbx", one}, {"terms.txt", "body \r\n"}},
-     {"in.mbx", "/s=terms.txt"},
-     processing("in.mbx", "X1"),
-     "brevlith: warning: terms.txt: the term on line 1, \"body \", has blanks or tabs at its start "
-     "or end, which must match too; remove them\n",
-     0,
-     {"body .mbx"}},
-    {"two terms, one term mailbox",
-     {{"in.mbx", one}, {"terms.txt", "x\r\na/b\r\na:b\r\n"}},
-     {"in.mbx", "/s=terms.txt"},
-     processing("in.mbx", "0"),
-     "brevlith: warning: terms.txt: the terms on lines 2 and 3 (\"a/b\" and \"a:b\") both go to "
-     "the "
-     "term mailbox a-b.mbx, so each message that holds them is written there once for each; keep "
-     "one of them\n",
-     0,
-     {}},
-    {"a UTF-8 byte order mark",
-     {{"in.mbx", one},
-      {"terms.txt",
-       "\xEF\xBB\xBF"
-       "body\r\n"}},
-     {"in.mbx", "/s=terms.txt"},
-     processing("in.mbx", "0"),
-     "brevlith: warning: terms.txt begins with a UTF-8 byte order mark, which sticks to the term "
-     "on "
-     "line 1, so that term never matches; save it as ANSI or as UTF-8 without a byte order mark\n",
-     0,
-     {}},
+    with_terms("an empty line in a term file: numbered files too", "nothing\r\n\r\n", "1",
+               "brevlith: warning: terms.txt: line 2 is empty, and an empty term writes every "
+               "message as a numbered .txt file too; remove the empty line\n",
+               {"in-0001.txt"}),
+    with_terms("a term with a blank at its end", "body \r\n", "X1",
+               "brevlith: warning: terms.txt: the term on line 1, \"body \", has blanks or tabs at "
+               "its start or end, which must match too; remove them\n",
+               {"body .mbx"}),
+    with_terms("two terms, one term mailbox", "x\r\na/b\r\na:b\r\n", "0",
+               "brevlith: warning: terms.txt: the terms on lines 2 and 3 (\"a/b\" and \"a:b\") "
+               "both go to the term mailbox a-b.mbx, so each message that holds them is written "
+               "there once for each; keep one of them\n"),
+    with_terms("a UTF-8 byte order mark",
+               "\xEF\xBB\xBF"
+               "body\r\n",
+               "0",
+               "brevlith: warning: terms.txt begins with a UTF-8 byte order mark, which sticks to "
+               "the term on line 1, so that term never matches; save it as ANSI or as UTF-8 "
+               "without a byte order mark\n"),
     {"a term file that is not text",
      {{"in.mbx", one}, {"body", std::string("%PDF\r\n\0\1\r\n", 10)}},
      {"in.mbx", "/s=body"},
@@ -209,14 +197,9 @@ const Case cases[] = {
      "for the word \"body\", run where no file of that name is\n",
      0,
      {}},
-    {"an empty term file",
-     {{"in.mbx", one}, {"terms.txt", ""}},
-     {"in.mbx", "/s=terms.txt"},
-     processing("in.mbx", "0"),
-     "brevlith: warning: terms.txt is empty, so it gives no term and its name \"terms.txt\" is "
-     "searched for as text; write one term on each line of it\n",
-     0,
-     {}},
+    with_terms("an empty term file", "", "0",
+               "brevlith: warning: terms.txt is empty, so it gives no term and its name "
+               "\"terms.txt\" is searched for as text; write one term on each line of it\n"),
     {"a term mailbox whose last record was cut",
      {{"in.mbx", one}, {"brevlithoutput/body.mbx", "\r\nFrom ???@??? 0\r\nbo"}},
      {"in.mbx", "/s=body"},

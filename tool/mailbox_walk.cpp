@@ -81,8 +81,9 @@ void warn_if_earlier_numbered_files(Run& run, const std::string& path, const std
            "; delete them so that they are not taken for its messages");
 }
 
-// How the split of one mailbox stands. It starts at `reading` and is set
-// once, by the step that ends the reading.
+// How the split of one mailbox stands. It starts at `reading`; the step
+// that ends the reading sets it, and only running out of memory for the
+// last message changes it after that.
 enum class SplitState {
   reading,
   not_opened,   // reported: nothing was read

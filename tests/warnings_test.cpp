@@ -188,6 +188,13 @@ const Case cases[] = {
                "brevlith: warning: terms.txt begins with a UTF-8 byte order mark, which sticks to "
                "the term on line 1, so that term never matches; save it as ANSI or as UTF-8 "
                "without a byte order mark\n"),
+    with_terms("a UTF-16 term file",
+               std::string("\xFF\xFE"
+                           "b\0o\0d\0y\0\r\0\n\0",
+                           14),
+               "0",
+               "brevlith: warning: terms.txt is saved as UTF-16 (Unicode), so every term holds NUL "
+               "bytes and none matches; save it as ANSI or as UTF-8 without a byte order mark\n"),
     {"a term file that is not text",
      {{"in.mbx", one}, {"body", std::string("%PDF\r\n\0\1\r\n", 10)}},
      {"in.mbx", "/s=body"},

@@ -31,20 +31,6 @@
 namespace brevlith::testing {
 namespace {
 
-// Message i: a separator line and a body of about `size` bytes, CR LF ends.
-std::string message(int i, size_t size = 40, const std::string& word = "needle") {
-  std::string m = "From ???@??? ";
-  m.append(std::to_string(i)).append("\r\n").append(word).append(" ").append(std::to_string(i));
-  if (m.size() + 3 < size) m.append(" ").append(size - m.size() - 3, 'x');
-  return m.append("\r\n");
-}
-
-std::string mailbox(const std::vector<std::string>& messages) {
-  std::string all;
-  for (const std::string& m : messages) all += m;
-  return all;
-}
-
 std::string numbered(const std::string& base, int i) {
   char digits[16];
   std::snprintf(digits, sizeof digits, "%04d", i);
@@ -68,46 +54,12 @@ void close_inherited() {
   ::setsid();
 }
 
-// Another process holding an exclusive lock on a file until destroyed.
-class HeldLock {
- public:
-  explicit HeldLock(const std::string& path) {
-    int ready[2];
-    if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release_, O_CLOEXEC) != 0)
-      throw std::runtime_error("pipe");
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(ready[0]);
-      ::close(release_[1]);
-      const int fd = ::open(path.c_str(), O_RDONLY);
-      const char ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? '1' : '0';
-      (void)!::write(ready[1], &ok, 1);
-      char c;
-      (void)!::read(release_[0], &c, 1);  // until the parent closes its end
-      ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release_[0]);
-    char ok = '0';
-    (void)!::read(ready[0], &ok, 1);
-    ::close(ready[0]);
-    if (ok != '1') throw std::runtime_error("cannot lock " + path);
-  }
-  ~HeldLock() {
-    ::close(release_[1]);
-    ::waitpid(pid_, nullptr, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
-  int release_[2] = {-1, -1};
-};
-
 TEST(FileSizeLimit, AMessageLargerThanTheLimitFailsAndTheOthersAreWritten) {
   BREVLITH_LINUX_ONLY("Windows has no file-size limit like setrlimit's; Wine dies of SIGXFSZ");
   ScopedTempDir dir;
-  const std::vector<std::string> m = {message(1), message(2, 5000), message(3)};
-  write_file("in.mbx", mailbox(m));
+  const std::vector<std::string> m = {numbered_message(1), numbered_message(2, 5000),
+                                      numbered_message(3)};
+  write_file("in.mbx", joined(m));
   RunOptions options;
   options.in_child = [] { set_limit(RLIMIT_FSIZE, 2000); };
   const RunResult r = run_brevlith({"in.mbx"}, options);
@@ -126,8 +78,8 @@ TEST(FileSizeLimit, ATermMailboxThatReachesTheLimitKeepsWholeRecordsOnly) {
   // Records are CR LF + message: three of 302 bytes fit under 1000, the
   // fourth crosses; a small one later still fits after them.
   std::vector<std::string> m;
-  for (int i = 1; i <= 8; ++i) m.push_back(message(i, i == 6 ? 50 : 300));
-  write_file("in.mbx", mailbox(m));
+  for (int i = 1; i <= 8; ++i) m.push_back(numbered_message(i, i == 6 ? 50 : 300));
+  write_file("in.mbx", joined(m));
   RunOptions options;
   options.in_child = [] { set_limit(RLIMIT_FSIZE, 1000); };
   const RunResult r = run_brevlith({"in.mbx", "/s=needle"}, options);
@@ -158,8 +110,8 @@ TEST(FileHandleLimit, MessageFilesFailAndTheFloodOfLinesIsCapped) {
   BREVLITH_LINUX_ONLY("a descriptor limit from setrlimit leaves Wine none of its own");
   ScopedTempDir dir;
   std::vector<std::string> m;
-  for (int i = 1; i <= 25; ++i) m.push_back(message(i));
-  write_file("in.mbx", mailbox(m));
+  for (int i = 1; i <= 25; ++i) m.push_back(numbered_message(i));
+  write_file("in.mbx", joined(m));
   RunOptions options;
   // Standard streams and the mailbox: no descriptor left for a message file.
   options.in_child = [] {
@@ -227,10 +179,11 @@ TEST(StandardOutput, ClosedOrFullIsReportedOnceAndEveryMessageIsWritten) {
       {"reader gone", {"in.mbx"}, reader_closed_stdout, "", "", 0},
       {"reader gone, term", {"in.mbx", "/s=needle"}, reader_closed_stdout, "", "", 0},
   };
-  const std::vector<std::string> m = {message(1), message(2), message(3)};
+  const std::vector<std::string> m = {numbered_message(1), numbered_message(2),
+                                      numbered_message(3)};
   for (const auto& c : cases) {
     ScopedTempDir dir;
-    write_file("in.mbx", mailbox(m));
+    write_file("in.mbx", joined(m));
     RunOptions options;
     options.in_child = c.in_child;
     options.stdout_path = c.stdout_path;
@@ -258,8 +211,8 @@ TEST(StandardOutput, AFullNonBlockingPipeIsWaitedForAndGetsEveryByte) {
        {std::vector<std::string>{"in.mbx"}, std::vector<std::string>{"in.mbx", "/s=needle"}}) {
     ScopedTempDir dir;
     std::vector<std::string> m;
-    for (int i = 1; i <= 1000; ++i) m.push_back(message(i));
-    write_file("in.mbx", mailbox(m));
+    for (int i = 1; i <= 1000; ++i) m.push_back(numbered_message(i));
+    write_file("in.mbx", joined(m));
     LiveOptions options;
     options.stdout_non_blocking = true;
     LiveRun run(args, options);
@@ -312,7 +265,7 @@ TEST(StandardError, LostDiagnosticsAreNamedOnceOnStandardOutput) {
     // With descriptor 2 closed, Wine's own files take the number.
     if (windows_host() && c.label == std::string("closed")) continue;
     ScopedTempDir dir;
-    write_file("in.mbx", mailbox({message(1), message(2), message(3)}));
+    write_file("in.mbx", joined({numbered_message(1), numbered_message(2), numbered_message(3)}));
     if (c.args.size() == 2) {
       ::mkdir("brevlithoutput", 0755);
       ::mkdir("brevlithoutput/needle.mbx", 0755);  // every record fails
@@ -338,8 +291,8 @@ TEST(NoRights, AReadOnlyOutputFolderFailsEachMessageAndNothingElse) {
   BREVLITH_LINUX_ONLY("runs the tool as the user nobody, who cannot use root's Wine prefix");
   ScopedTempDir dir;
   ::chmod(dir.path().c_str(), 0755);
-  const std::vector<std::string> m = {message(1), message(2)};
-  write_file("in.mbx", mailbox(m));
+  const std::vector<std::string> m = {numbered_message(1), numbered_message(2)};
+  write_file("in.mbx", joined(m));
   ::chmod("in.mbx", 0644);
   ::mkdir("brevlithoutput", 0555);
   RunOptions options;
@@ -359,7 +312,7 @@ TEST(NoRights, AReadOnlyOutputFolderFailsEachMessageAndNothingElse) {
 TEST(NoRights, AnOutputFolderThatCannotBeCreatedStopsBeforeAnyMailbox) {
   BREVLITH_LINUX_ONLY("runs the tool as the user nobody, who cannot use root's Wine prefix");
   ScopedTempDir dir;
-  write_file("in.mbx", mailbox({message(1)}));
+  write_file("in.mbx", joined({numbered_message(1)}));
   ::chmod("in.mbx", 0644);
   ::chmod(dir.path().c_str(), 0555);
   RunOptions options;
@@ -378,9 +331,9 @@ TEST(HeldByAnotherProcess, ALockedMailboxIsSkippedWithCountZero) {
       "flock binds Linux programs only; Win32Sharing.FileHeldByAnotherProcessGives70 holds files "
       "from a second Windows process");
   ScopedTempDir dir;
-  const std::vector<std::string> m = {message(1), message(2)};
-  for (const char* name : {"a.mbx", "b.mbx", "c.mbx"}) write_file(name, mailbox(m));
-  HeldLock lock("b.mbx");
+  const std::vector<std::string> m = {numbered_message(1), numbered_message(2)};
+  for (const char* name : {"a.mbx", "b.mbx", "c.mbx"}) write_file(name, joined(m));
+  LockHolder lock("b.mbx");
   const RunResult r = run_brevlith({"*.mbx"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, banner + created + picture("a.mbx", 2) + "Processing: b.mbx\r\n0\r\n" +
@@ -396,13 +349,14 @@ TEST(HeldByAnotherProcess, ATermFileLockedForLongStopsTheRunAfterTheBanner) {
       "flock binds Linux programs only; Win32Sharing.FileHeldByAnotherProcessGives70 holds files "
       "from a second Windows process");
   ScopedTempDir dir;
-  write_file("in.mbx", mailbox({message(1)}));
+  write_file("in.mbx", joined({numbered_message(1)}));
   write_file("terms.txt", "needle\r\n");
-  HeldLock lock("terms.txt");
+  LockHolder lock("terms.txt");
   const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, banner);
   EXPECT_EQ(r.err, "brevlith: cannot open term file terms.txt: in use by another program\n");
+  EXPECT_FALSE(exists("brevlithoutput"));
 }
 
 TEST(HeldByAnotherProcess, LockedOutputFilesAreNeitherCutNorWritten) {
@@ -410,13 +364,14 @@ TEST(HeldByAnotherProcess, LockedOutputFilesAreNeitherCutNorWritten) {
       "flock binds Linux programs only; Win32Sharing.FileHeldByAnotherProcessGives70 holds files "
       "from a second Windows process");
   ScopedTempDir dir;
-  const std::vector<std::string> m = {message(1), message(2), message(3)};
-  write_file("in.mbx", mailbox(m));
+  const std::vector<std::string> m = {numbered_message(1), numbered_message(2),
+                                      numbered_message(3)};
+  write_file("in.mbx", joined(m));
   ::mkdir("brevlithoutput", 0755);
   write_file(numbered("in", 2), "kept");
   write_file("brevlithoutput/needle.mbx", "earlier records");
   {
-    HeldLock lock(numbered("in", 2));
+    LockHolder lock(numbered("in", 2));
     const RunResult r = run_brevlith({"in.mbx"});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_EQ(r.out, banner + noted + picture("in.mbx", 3));
@@ -428,7 +383,7 @@ TEST(HeldByAnotherProcess, LockedOutputFilesAreNeitherCutNorWritten) {
   }
   // A term mailbox is waited for, a few seconds; after that wait came to
   // nothing, the later records wait only briefly.
-  auto lock = std::make_unique<HeldLock>("brevlithoutput/needle.mbx");
+  auto lock = std::make_unique<LockHolder>("brevlithoutput/needle.mbx");
   const auto started = std::chrono::steady_clock::now();
   const RunResult r = run_brevlith({"in.mbx", "/s=needle"});
   const auto waited = std::chrono::steady_clock::now() - started;
@@ -468,8 +423,8 @@ std::vector<RunResult> run_together(const std::vector<std::vector<std::string>>&
 // run's message and the tail of another's cannot pass for either.
 std::string run_message(int k, int i) {
   const std::string words[] = {"needle", "hay", "needle hay"};
-  return message(i, 60 + static_cast<size_t>((i * 37 + k * 101) % 400),
-                 words[(i + k) % 3] + " run" + std::to_string(k));
+  return numbered_message(i, 60 + static_cast<size_t>((i * 37 + k * 101) % 400),
+                          words[(i + k) % 3] + " run" + std::to_string(k));
 }
 
 TEST(ParallelRuns, NumberedFilesOfTheSameNamesAreEachOneRunsWholeMessage) {
@@ -482,7 +437,7 @@ TEST(ParallelRuns, NumberedFilesOfTheSameNamesAreEachOneRunsWholeMessage) {
     ::mkdir(folder.c_str(), 0755);
     std::vector<std::string> m;
     for (int i = 1; i <= messages; ++i) m.push_back(run_message(k, i));
-    write_file(folder + "/in.mbx", mailbox(m));
+    write_file(folder + "/in.mbx", joined(m));
     args.push_back({folder + "/in.mbx"});
   }
   // Started together, they also make the output folder at the same moment.
@@ -522,7 +477,7 @@ TEST(ParallelRuns, EveryHitOfEveryRunIsOneWholeRecordInItsTermMailbox) {
       if (m.back().find("hay") != std::string::npos) want_hay.insert("\r\n" + m.back());
     }
     const std::string name = std::string("a").append(std::to_string(k)).append(".mbx");
-    write_file(name, mailbox(m));
+    write_file(name, joined(m));
     args.push_back({name, "/s=terms.txt"});
   }
   // Started together, they also load the one term file at the same moment.
@@ -556,8 +511,8 @@ void make_socket(const std::string& path) {
 TEST(NotAFile, FifosSocketsDevicesAndDanglingLinksAreNeverOpened) {
   BREVLITH_LINUX_ONLY("FIFOs, sockets and links to devices exist on Linux file systems only");
   ScopedTempDir dir;
-  const std::vector<std::string> m = {message(1), message(2)};
-  write_file("a.mbx", mailbox(m));
+  const std::vector<std::string> m = {numbered_message(1), numbered_message(2)};
+  write_file("a.mbx", joined(m));
   ASSERT_EQ(::mkfifo("fifo.mbx", 0644), 0);
   make_socket(dir.path() + "/socket.mbx");
   ASSERT_EQ(::symlink("/dev/zero", "zero.mbx"), 0);  // endless, if it were read
@@ -603,13 +558,13 @@ TEST(NotAFile, NothingButAFileAtAnOutputNameIsWrittenThrough) {
       {"folder", [](const std::string& at) { ::mkdir(at.c_str(), 0755); },
        ": permission denied\n"},  // as Windows says it
   };
-  const std::vector<std::string> m = {message(1), message(2)};
+  const std::vector<std::string> m = {numbered_message(1), numbered_message(2)};
   RunOptions options;
   options.timeout_seconds = 10;
   for (const auto& c : cases) {
     for (const bool search : {false, true}) {
       ScopedTempDir dir;
-      write_file("in.mbx", mailbox(m));
+      write_file("in.mbx", joined(m));
       write_file("victim.txt", "not the tool's");
       ::mkdir("brevlithoutput", 0755);
       const std::string at = search ? "brevlithoutput/needle.mbx" : numbered("in", 1);
@@ -647,7 +602,7 @@ TEST(OutputFiles, NewFilesAreNoMoreReadableThanTheirMailbox) {
   };
   for (const auto& c : cases) {
     ScopedTempDir dir;
-    write_file("in.mbx", mailbox({message(1), message(2)}));
+    write_file("in.mbx", joined({numbered_message(1), numbered_message(2)}));
     ::chmod("in.mbx", c.mailbox);
     ::mkdir("brevlithoutput", 0755);
     write_file(numbered("in", 2), "earlier");
@@ -670,8 +625,8 @@ TEST(OutputFiles, NewFilesAreNoMoreReadableThanTheirMailbox) {
 TEST(OutputFiles, StandardOutputRedirectedIntoTheOutputFolderIsNotWrittenOver) {
   BREVLITH_LINUX_ONLY("Windows refuses the open itself: the shell holds the file");
   ScopedTempDir dir;
-  const std::vector<std::string> m = {message(1), message(2)};
-  write_file("in.mbx", mailbox(m));
+  const std::vector<std::string> m = {numbered_message(1), numbered_message(2)};
+  write_file("in.mbx", joined(m));
   ::mkdir("brevlithoutput", 0755);
   RunOptions options;
   options.stdout_path = numbered("in", 1);
@@ -687,8 +642,8 @@ TEST(Names, InvalidUtf8SurvivesIntoOutputNamesAndStandardOutput) {
   BREVLITH_LINUX_ONLY("names that are not UTF-8 exist on Linux only; Windows names are UTF-16");
   ScopedTempDir dir;
   const std::string name = "caf\xe9\xff.mbx";
-  const std::vector<std::string> m = {message(1), message(2)};
-  write_file(name, mailbox(m));
+  const std::vector<std::string> m = {numbered_message(1), numbered_message(2)};
+  write_file(name, joined(m));
   for (const std::string& pattern : {std::string("*.mbx"), name}) {
     const RunResult r = run_brevlith({pattern});
     EXPECT_EQ(r.exit_code, 0) << r.err;
@@ -703,7 +658,7 @@ TEST(Names, ControlBytesInANameCannotActOnATerminal) {
   BREVLITH_LINUX_ONLY("only a Linux name can hold control bytes");
   ScopedTempDir dir;
   const std::string name = "evil\x1b]0;x\a\x1b[2J.mbx";
-  write_file(name, mailbox({message(1)}));
+  write_file(name, joined({numbered_message(1)}));
   const RunResult redirected = run_brevlith({"*.mbx"});
   EXPECT_EQ(redirected.out, banner + created + picture(name, 1));
 
@@ -738,8 +693,8 @@ TEST(Names, ABackslashInANameIsRefusedAndNeverReadsTheFileItSeemsToName) {
   ScopedTempDir dir;
   ::mkdir("x", 0755);
   write_file("x/y.mbx", "the other file\r\n");
-  write_file("x\\y.mbx", mailbox({message(1)}));
-  write_file("z.mbx", mailbox({message(1)}));
+  write_file("x\\y.mbx", joined({numbered_message(1)}));
+  write_file("z.mbx", joined({numbered_message(1)}));
   const RunResult r = run_brevlith({"*.mbx"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, banner + created + "Processing: x\\y.mbx\r\n0\r\n" + picture("z.mbx", 1));
@@ -759,11 +714,11 @@ TEST(Names, LongNamesAreRefusedWholeAndNeverCut) {
       {240, false},  // cut, every message once landed in one file named by the base alone
       {251, false},  // the longest name a Linux folder holds
   };
-  const std::vector<std::string> m = {message(1), message(2)};
+  const std::vector<std::string> m = {numbered_message(1), numbered_message(2)};
   for (const auto& row : rows) {
     ScopedTempDir dir;
     const std::string base(row.base, 'b');
-    write_file(base + ".mbx", mailbox(m));
+    write_file(base + ".mbx", joined(m));
     const RunResult r = run_brevlith({"*.mbx"});
     EXPECT_EQ(r.out, banner + created + picture(base + ".mbx", 2)) << row.base;
     if (row.written) {
@@ -791,7 +746,7 @@ TEST(Names, APatternOf300BytesIsRefusedNotCut) {
   ::mkdir(folder.c_str(), 0755);
   const std::string path = folder + std::string(300 - folder.size() - 4, 'f') + ".mbx";
   ASSERT_EQ(path.size(), 300u);
-  write_file(path, mailbox({message(1)}));
+  write_file(path, joined({numbered_message(1)}));
   for (const std::string& pattern : {path, std::string(296, 'g') + ".mbx"}) {
     const RunResult r = run_brevlith({pattern});
     EXPECT_EQ(r.exit_code, 1);
@@ -861,7 +816,7 @@ TEST(MemoryLimit, ATermFileTooLargeToSearchStopsTheRunBeforeAnyOutput) {
   std::string terms;
   for (int i = 0; i < 50000; ++i) terms += random_text(rng, 60) + "\r\n";
   write_file("terms.txt", terms);
-  write_file("in.mbx", mailbox({message(1, 40, terms.substr(0, 60))}));
+  write_file("in.mbx", joined({numbered_message(1, 40, terms.substr(0, 60))}));
   RunOptions options;
   options.in_child = [] { set_limit(RLIMIT_AS, 24 * mib); };
   const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"}, options);
@@ -888,7 +843,7 @@ TEST(MemoryLimit, AListingTooLargeForMemoryIsReportedNotTakenForItsEnd) {
       std::filesystem::remove_all(path, ignored);
     }
   } removed{boxes};
-  write_file(boxes + "/0.mbx", mailbox({message(1)}));
+  write_file(boxes + "/0.mbx", joined({numbered_message(1)}));
   // 15 MB of names, 60,000 of 250 bytes, against 16 MiB in all.
   std::mt19937 rng(12);
   for (int i = 0; i < 60000; ++i) {

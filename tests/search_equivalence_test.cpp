@@ -50,13 +50,6 @@ std::string fold(const std::string& text) {
   return out;
 }
 
-std::string grouped(int n) {
-  std::string digits = std::to_string(n);
-  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
-    digits.insert(digits.begin() + i, ',');
-  return digits;
-}
-
 struct Expected {
   std::string out;  // after the banner
   std::map<std::string, std::string> files;
@@ -102,7 +95,7 @@ Expected model(const std::string& mailbox, const std::vector<std::string>& terms
     }
   }
   flush(message);
-  e.out += grouped(number);
+  e.out += with_commas(number);
   e.out += "\r\n";
   return e;
 }

@@ -57,6 +57,9 @@ TEST(ShellNames, OtherwiseTheArgumentsAreOneName) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, host_stderr(windows_host() ? "brevlith: no mailbox matches a.mbx missing.mbx\n"
                                               : "brevlith: no mailbox matches missing.mbx\n"));
+  EXPECT_EQ(r.out.substr(banner.size()),
+            noted + (windows_host() ? "" : "Processing: a.mbx\r\n1\r\n") + "FILE NOT FOUND\r\n");
+  EXPECT_EQ(exists("brevlithoutput/a-0001.txt"), !windows_host());
 }
 
 TEST(ShellNames, AQuotedWildcardKeepsTheToolsOwnMatching) {

@@ -27,4 +27,30 @@ void init_test_process() {
   p.stderr_handle = p.screen_handle = host::get_std_handle(host::std_error);
 }
 
+std::string numbered_message(int i, size_t size, const std::string& word) {
+  std::string m = "From ???@??? ";
+  m.append(std::to_string(i)).append("\r\n").append(word).append(" ").append(std::to_string(i));
+  if (m.size() + 3 < size) m.append(" ").append(size - m.size() - 3, 'x');
+  return m.append("\r\n");
+}
+
+std::string numbered_mailbox(int from, int to) {
+  std::string all;
+  for (int i = from; i <= to; ++i) all += numbered_message(i);
+  return all;
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+  std::string all;
+  for (const std::string& p : parts) all += p;
+  return all;
+}
+
+std::string with_commas(int n) {
+  std::string digits = std::to_string(n);
+  for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
+    digits.insert(digits.begin() + i, ',');
+  return digits;
+}
+
 }  // namespace brevlith::testing

@@ -102,6 +102,15 @@ std::string host_stderr(const std::string& linux_text);
 // Sets up the process values (standard handles) for unit tests that print.
 void init_test_process();
 
+// Message i: a separator line "From ???@??? i" and a body of `word` and i,
+// padded with x to about `size` bytes, CR LF ends.
+std::string numbered_message(int i, size_t size = 40, const std::string& word = "needle");
+// Messages from..to of numbered_message, joined into one mailbox.
+std::string numbered_mailbox(int from, int to);
+std::string joined(const std::vector<std::string>& parts);
+// n with commas between groups of three digits, as the counts are printed.
+std::string with_commas(int n);
+
 #ifndef _WIN32
 // Runs `body` in a forked child, with standard output (and standard error,
 // when `with_stderr`) on one captured pipe, or with standard output closed;
@@ -126,6 +135,19 @@ struct LiveOptions {
 // wait_for_output): a run that prints more waits in a write, at a place the
 // test knows. The stop signals start at their defaults,
 // whatever the test runner ignores.
+// Another process holding an exclusive lock on a file until destroyed.
+class LockHolder {
+ public:
+  explicit LockHolder(const std::string& path);
+  ~LockHolder();
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+
+ private:
+  int pid_ = -1;
+  int release_[2] = {-1, -1};
+};
+
 class LiveRun {
  public:
   explicit LiveRun(const std::vector<std::string>& args, const LiveOptions& options = {});

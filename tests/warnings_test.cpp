@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <map>
 
 #include "tests/test_support.h"
@@ -43,174 +44,234 @@ struct Case {
   bool linux_only = false;
 };
 
-TEST(Warnings, EachTrapGetsItsLineAndNothingElseChanges) {
-  const std::string one = messages(1, 1);
-  const Case cases[] = {
-      {"Ctrl-Z with more after it",
-       {{"in.mbx", with_ctrl_z()}},
-       {"in.mbx"},
-       processing("in.mbx", std::string(156, '.') + "157"),
-       "brevlith: warning: in.mbx: a Ctrl-Z byte (0x1A) at offset 4,170, in message 157, ends "
-       "the mailbox; the 4,014 bytes after it were not read. Remove the byte to split the rest "
-       "(e.g. tr -d '\\032')\n",
-       0,
-       {}},
-      {"Ctrl-Z as the last byte: the old end-of-file mark",
-       {{"in.mbx", one + "\x1a"}},
-       {"in.mbx"},
-       processing("in.mbx", "1"),
-       "",
-       0,
-       {}},
-      {"mailbox with LF line ends",
-       {{"in.mbx", "From ???@??? 1\nx\nFrom ???@??? 2\ny\n"}},
-       {"in.mbx"},
-       processing("in.mbx", "1"),
-       "brevlith: warning: in.mbx: its lines end in LF alone, and only CR or CR LF ends a line "
-       "here, so it is one line and one message; convert it to CR LF line ends (e.g. unix2dos "
-       "in.mbx)\n",
-       0,
-       {}},
-      {"term file with LF line ends",
-       {{"in.mbx", one}, {"terms.txt", "invoice\nmeeting\n"}},
-       {"in.mbx", "/s=terms.txt"},
-       processing("in.mbx", "0"),
-       "brevlith: warning: terms.txt: its lines end in LF alone, and only CR or CR LF ends a line "
-       "here, so it is one term of 16 bytes; convert it to CR LF line ends (e.g. unix2dos "
-       "terms.txt)\n",
-       0,
-       {}},
-      {"same base name twice",
-       {{"a/In.mbx", one}, {"b/In.mbx", messages(2, 3)}},
-       {"a/In.mbx", "b/In.mbx"},
-       processing("In.mbx", "1") + processing("In.mbx", ".2"),
-       "brevlith: the message files of b/In.mbx (In-0001.txt and on) replace those of a/In.mbx, "
-       "which has the same base name; rename one of them, or split them in separate runs from "
-       "separate folders\n",
-       1,
-       {"In-0001.txt", "In-0002.txt"},
-       true},
-      {"same base name in search mode: term mailboxes add up",
-       {{"a/In.mbx", one}, {"b/In.mbx", one}},
-       {"a/In.mbx", "b/In.mbx", "/s=body"},
-       processing("In.mbx", "X1") + processing("In.mbx", "X1"),
-       "",
-       0,
-       {"body.mbx"},
-       true},
-      {"an option in upper case",
-       {{"in.mbx", one}},
-       {"in.mbx", "/S=invoice"},
-       processing("in.mbx", "1"),
-       "brevlith: warning: /S=invoice is not an option, and was ignored (a search term is given "
-       "as /s=term)" +
-           usage,
-       0,
-       {}},
-      {"another letter",
-       {{"in.mbx", one}},
-       {"in.mbx", "/x"},
-       processing("in.mbx", "1"),
-       "brevlith: warning: /x is not an option, and was ignored" + usage,
-       0,
-       {}},
-      {"/s without =",
-       {{"in.mbx", one}},
-       {"in.mbx", "/s"},
-       processing("in.mbx", "1"),
-       "brevlith: warning: /s is not an option, and was ignored (a search term is given as "
-       "/s=term)" +
-           usage,
-       0,
-       {}},
-      {"a second /s=",
-       {{"in.mbx", one}},
-       {"in.mbx", "/s=body", "/s=other"},
-       processing("in.mbx", "X1"),
-       "brevlith: warning: only the first /s= is used: /s=other and what follows it were "
-       "ignored" +
-           usage,
-       0,
-       {"body.mbx"}},
-      {"--help after the mailbox",
-       {{"in.mbx", one}},
-       {"in.mbx", "--help"},
-       processing("in.mbx", "1"),
-       "brevlith: warning: --help is not an option and names no file, so it was not taken for a "
-       "mailbox" +
-           usage,
-       0,
-       {"in-0001.txt"},
-       true},
-      {"-h before a missing mailbox",
-       {},
-       {"-h", "nosuch.mbx"},
-       "FILE NOT FOUND\r\n",
-       "brevlith: warning: -h is not an option and names no file, so it was not taken for a "
-       "mailbox" +
-           usage + "brevlith: no mailbox matches nosuch.mbx\n",
-       1,
-       {},
-       true},
-      {"a word that names nothing beside a mailbox",
-       {{"a.mbx", one}},
-       {"a.mbx", "nosuch.mbx"},
-       processing("a.mbx", "1") + "FILE NOT FOUND\r\n",
-       "brevlith: no mailbox matches nosuch.mbx\n",
-       1,
-       {"a-0001.txt"},
-       true},
-      {"a term like a missing term file",
-       {{"in.mbx", one}},
-       {"in.mbx", "/s=termz.txt"},
-       processing("in.mbx", "0"),
-       "brevlith: warning: no file termz.txt exists, so \"termz.txt\" is searched for as text; "
-       "if it was meant as a term file, check its name\n",
-       0,
-       {}},
-      {"a term like a path",
-       {{"in.mbx", one}},
-       {"in.mbx", "/s=mail/terms"},
-       processing("in.mbx", "0"),
-       "brevlith: warning: no file mail/terms exists, so \"mail/terms\" is searched for as text; "
-       "if it was meant as a term file, check its name\n",
-       0,
-       {},
-       true},
-      {"a plain term",
-       {{"in.mbx", one}},
-       {"in.mbx", "/s=body"},
-       processing("in.mbx", "X1"),
-       "",
-       0,
-       {}},
-      {"a mailbox named twice, under two spellings",
-       {{"in.mbx", one}},
-       {"in.mbx", "./in.mbx", "/s=body"},
-       processing("in.mbx", "X1"),
-       "brevlith: warning: mailbox ./in.mbx was already processed as in.mbx: one file named "
-       "twice is processed once; name each mailbox once\n",
-       0,
-       {"body.mbx"},
-       true},
-  };
-  for (const Case& c : cases) {
-    if (c.linux_only && windows_host()) continue;
-    ScopedTempDir dir;
-    for (const auto& [name, bytes] : c.files) {
-      if (const size_t slash = name.find('/'); slash != std::string::npos)
-        ::mkdir(name.substr(0, slash).c_str(), 0755);
-      write_file(name, bytes);
-    }
-    const RunResult r = run_brevlith(c.args);
-    EXPECT_EQ(r.exit_code, c.exit_code) << c.label;
-    EXPECT_EQ(r.out, banner + created + c.out) << c.label;
-    EXPECT_EQ(r.err, host_stderr(c.err)) << c.label;
-    if (!c.written.empty()) {
-      EXPECT_EQ(list_dir("brevlithoutput"), c.written) << c.label;
-    }
+void PrintTo(const Case& c, std::ostream* os) { *os << c.label; }
+
+const std::string one = messages(1, 1);
+
+// A run of in.mbx (one message, "body 1") with the term file terms.txt.
+Case with_terms(const char* label, const std::string& terms, const std::string& marks,
+                const std::string& err, std::vector<std::string> written = {}) {
+  return {label,
+          {{"in.mbx", one}, {"terms.txt", terms}},
+          {"in.mbx", "/s=terms.txt"},
+          processing("in.mbx", marks),
+          err,
+          0,
+          std::move(written)};
+}
+
+const Case cases[] = {
+    {"Ctrl-Z with more after it",
+     {{"in.mbx", with_ctrl_z()}},
+     {"in.mbx"},
+     processing("in.mbx", std::string(156, '.') + "157"),
+     "brevlith: warning: in.mbx: a Ctrl-Z byte (0x1A) at offset 4,170, in message 157, ends "
+     "the mailbox; the 4,014 bytes after it were not read. Remove the byte to split the rest "
+     "(e.g. tr -d '\\032')\n",
+     0,
+     {}},
+    {"Ctrl-Z as the last byte: the old end-of-file mark",
+     {{"in.mbx", one + "\x1a"}},
+     {"in.mbx"},
+     processing("in.mbx", "1"),
+     "",
+     0,
+     {}},
+    {"mailbox with LF line ends",
+     {{"in.mbx", "From ???@??? 1\nx\nFrom ???@??? 2\ny\n"}},
+     {"in.mbx"},
+     processing("in.mbx", "1"),
+     "brevlith: warning: in.mbx: its lines end in LF alone, and only CR or CR LF ends a line "
+     "here, so it is one line and one message; convert it to CR LF line ends (e.g. unix2dos "
+     "in.mbx)\n",
+     0,
+     {}},
+    with_terms("term file with LF line ends", "invoice\nmeeting\n", "0",
+               "brevlith: warning: terms.txt: its lines end in LF alone, and only CR or CR LF "
+               "ends a line here, so it is one term of 16 bytes; convert it to CR LF line ends "
+               "(e.g. unix2dos terms.txt)\n"),
+    {"same base name in search mode: term mailboxes add up",
+     {{"a/In.mbx", one}, {"b/In.mbx", one}},
+     {"a/In.mbx", "b/In.mbx", "/s=body"},
+     processing("In.mbx", "X1") + processing("In.mbx", "X1"),
+     "",
+     0,
+     {"body.mbx"},
+     true},
+    {"an option in upper case",
+     {{"in.mbx", one}},
+     {"in.mbx", "/S=invoice"},
+     processing("in.mbx", "1"),
+     "brevlith: warning: /S=invoice is not an option, and was ignored (a search term is given "
+     "as /s=term)" +
+         usage,
+     0,
+     {}},
+    {"another letter",
+     {{"in.mbx", one}},
+     {"in.mbx", "/x"},
+     processing("in.mbx", "1"),
+     "brevlith: warning: /x is not an option, and was ignored" + usage,
+     0,
+     {}},
+    {"/s without =",
+     {{"in.mbx", one}},
+     {"in.mbx", "/s"},
+     processing("in.mbx", "1"),
+     "brevlith: warning: /s is not an option, and was ignored (a search term is given as "
+     "/s=term)" +
+         usage,
+     0,
+     {}},
+    {"a second /s=",
+     {{"in.mbx", one}},
+     {"in.mbx", "/s=body", "/s=other"},
+     processing("in.mbx", "X1"),
+     "brevlith: warning: only the first /s= is used: /s=other and what follows it were "
+     "ignored" +
+         usage,
+     0,
+     {"body.mbx"}},
+    {"--help after the mailbox",
+     {{"in.mbx", one}},
+     {"in.mbx", "--help"},
+     processing("in.mbx", "1"),
+     "brevlith: warning: --help is not an option and names no file, so it was not taken for a "
+     "mailbox" +
+         usage,
+     0,
+     {"in-0001.txt"},
+     true},
+    {"-h before a missing mailbox",
+     {},
+     {"-h", "nosuch.mbx"},
+     "FILE NOT FOUND\r\n",
+     "brevlith: warning: -h is not an option and names no file, so it was not taken for a "
+     "mailbox" +
+         usage + "brevlith: no mailbox matches nosuch.mbx\n",
+     1,
+     {},
+     true},
+    {"a term like a missing term file",
+     {{"in.mbx", one}},
+     {"in.mbx", "/s=termz.txt"},
+     processing("in.mbx", "0"),
+     "brevlith: warning: no file termz.txt exists, so \"termz.txt\" is searched for as text; "
+     "if it was meant as a term file, check its name\n",
+     0,
+     {}},
+    {"a term like a path",
+     {{"in.mbx", one}},
+     {"in.mbx", "/s=mail/terms"},
+     processing("in.mbx", "0"),
+     "brevlith: warning: no file mail/terms exists, so \"mail/terms\" is searched for as text; "
+     "if it was meant as a term file, check its name\n",
+     0,
+     {},
+     true},
+    with_terms("an empty line in a term file: numbered files too", "nothing\r\n\r\n", "1",
+               "brevlith: warning: terms.txt: line 2 is empty, and an empty term writes every "
+               "message as a numbered .txt file too; remove the empty line\n",
+               {"in-0001.txt"}),
+    with_terms("a term with a blank at its end", "body \r\n", "X1",
+               "brevlith: warning: terms.txt: the term on line 1, \"body \", has blanks or tabs at "
+               "its start or end, which must match too; remove them\n",
+               {"body .mbx"}),
+    with_terms("two terms, one term mailbox", "x\r\na/b\r\na:b\r\n", "0",
+               "brevlith: warning: terms.txt: the terms on lines 2 and 3 (\"a/b\" and \"a:b\") "
+               "both go to the term mailbox a-b.mbx, so each message that holds them is written "
+               "there once for each; keep one of them\n"),
+    with_terms("a UTF-8 byte order mark",
+               "\xEF\xBB\xBF"
+               "body\r\n",
+               "0",
+               "brevlith: warning: terms.txt begins with a UTF-8 byte order mark, which sticks to "
+               "the term on line 1, so that term never matches; save it as ANSI or as UTF-8 "
+               "without a byte order mark\n"),
+    with_terms("a UTF-16 term file",
+               std::string("\xFF\xFE"
+                           "b\0o\0d\0y\0\r\0\n\0",
+                           14),
+               "0",
+               "brevlith: warning: terms.txt is saved as UTF-16 (Unicode), so every term holds NUL "
+               "bytes and none matches; save it as ANSI or as UTF-8 without a byte order mark\n"),
+    {"a term file that is not text",
+     {{"in.mbx", one}, {"body", std::string("%PDF\r\n\0\1\r\n", 10)}},
+     {"in.mbx", "/s=body"},
+     processing("in.mbx", "0"),
+     "brevlith: warning: the file body was read as a term file, since a file of that name is here, "
+     "but it is not text (it holds NUL bytes): its 2 lines were searched for as terms; to search "
+     "for the word \"body\", run where no file of that name is\n",
+     0,
+     {}},
+    with_terms("an empty term file", "", "0",
+               "brevlith: warning: terms.txt is empty, so it gives no term and its name "
+               "\"terms.txt\" is searched for as text; write one term on each line of it\n"),
+    {"a term mailbox whose last record was cut",
+     {{"in.mbx", one}, {"brevlithoutput/body.mbx", "\r\nFrom ???@??? 0\r\nbo"}},
+     {"in.mbx", "/s=body"},
+     processing("in.mbx", "X1"),
+     "brevlith: warning: brevlithoutput/body.mbx does not end in CR LF, so its last record may be "
+     "cut off (a run writing it was stopped); the new records follow it: check that last "
+     "message\n",
+     0,
+     {}},
+    {"numbered files left by an earlier run",
+     {{"in.mbx", one}, {"brevlithoutput/in-0002.txt", "older"}},
+     {"in.mbx"},
+     processing("in.mbx", "1"),
+     "brevlith: warning: brevlithoutput/in-0002.txt and any numbered files after it are left from "
+     "an earlier run: this run wrote 1 for in.mbx; delete them so that they are not taken for its "
+     "messages\n",
+     0,
+     {"in-0001.txt", "in-0002.txt"}},
+    {"a plain term",
+     {{"in.mbx", one}},
+     {"in.mbx", "/s=body"},
+     processing("in.mbx", "X1"),
+     "",
+     0,
+     {}},
+    {"a mailbox named twice, under two spellings",
+     {{"in.mbx", one}},
+     {"in.mbx", "./in.mbx", "/s=body"},
+     processing("in.mbx", "X1"),
+     "brevlith: warning: mailbox ./in.mbx was already processed as in.mbx: one file named "
+     "twice is processed once; name each mailbox once\n",
+     0,
+     {"body.mbx"},
+     true},
+};
+
+class Warnings : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Warnings, GetsItsLineAndNothingElseChanges) {
+  const Case& c = GetParam();
+  if (c.linux_only && windows_host()) GTEST_SKIP() << "the shell splits words, or Linux names";
+  ScopedTempDir dir;
+  bool earlier_output = false;
+  for (const auto& [name, bytes] : c.files) {
+    if (const size_t slash = name.find('/'); slash != std::string::npos)
+      ::mkdir(name.substr(0, slash).c_str(), 0755);
+    earlier_output = earlier_output || name.starts_with("brevlithoutput/");
+    write_file(name, bytes);
+  }
+  const RunResult r = run_brevlith(c.args);
+  EXPECT_EQ(r.exit_code, c.exit_code);
+  EXPECT_EQ(r.out, banner + (earlier_output ? noted : created) + c.out);
+  EXPECT_EQ(r.err, host_stderr(c.err));
+  if (!c.written.empty()) {
+    EXPECT_EQ(list_dir("brevlithoutput"), c.written);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(EachTrap, Warnings, ::testing::ValuesIn(cases),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           std::string name;
+                           for (const char ch : std::string(info.param.label))
+                             name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace brevlith::testing

@@ -1,17 +1,111 @@
 #include "tool/input_warnings.h"
 
 #include <cctype>
+#include <unordered_map>
 
 #include "files/directories.h"
+#include "host/host.h"
 #include "text/numbers.h"
 #include "text/strings.h"
+#include "tool/message_writer.h"
 
 namespace brevlith {
 namespace {
 
 std::string grouped(uint64_t n) { return format_number(static_cast<double>(n), "0,"); }
 
+std::string quoted(std::string_view text) {
+  std::string q(1, '"');
+  return q.append(shown_name(text)).append(1, '"');
+}
+
+// Two lines' terms, as "lines 3 and 7 (\"a\" and \"A\")".
+std::string two_terms(const std::vector<std::string>& terms, size_t a, size_t b) {
+  return "lines " + grouped(a + 1) + " and " + grouped(b + 1) + " (" + quoted(terms[a]) + " and " +
+         quoted(terms[b]) + ")";
+}
+
+// Terms whose hits are written twice: the same file stem (on Windows also
+// in another case), or the same once folded as the search folds them.
+void warn_about_same_terms(Outcome& outcome, const std::string& file,
+                           const std::vector<std::string>& terms) {
+  std::unordered_map<std::string, size_t> stems, folded;
+  for (size_t i = 0; i < terms.size(); ++i) {
+    if (terms[i].empty()) continue;  // an empty term writes numbered files
+    std::string stem = file_stem(terms[i]);
+    if constexpr (host::windows_names) stem = fold_lower(stem, FoldMode::ansi_mode);
+    const auto [same_stem, new_stem] = stems.try_emplace(stem, i);
+    if (!new_stem) {
+      warn(outcome, "same term mailbox", file,
+           shown_name(file) + ": the terms on " + two_terms(terms, same_stem->second, i) +
+               " both go to the term mailbox " + shown_name(file_stem(terms[i])) +
+               ".mbx, so each message that holds them is written there once for each; keep "
+               "one of them");
+      return;
+    }
+    const auto [same_fold, new_fold] =
+        folded.try_emplace(fold_lower(terms[i], FoldMode::table_mode), i);
+    if (!new_fold) {
+      warn(outcome, "same term mailbox", file,
+           shown_name(file) + ": the terms on " + two_terms(terms, same_fold->second, i) +
+               " are the same once folded to small letters, so each message that holds one "
+               "is written to both " +
+               shown_name(file_stem(terms[same_fold->second])) + ".mbx and " +
+               shown_name(file_stem(terms[i])) + ".mbx; keep one of them");
+      return;
+    }
+  }
+}
+
 }  // namespace
+
+void warn_about_terms(Outcome& outcome, const std::string& file,
+                      const std::vector<std::string>& terms) {
+  const std::string name = shown_name(file);
+  if (terms.empty()) {
+    warn(outcome, "empty term file", file,
+         name + " is empty, so it gives no term and its name " + quoted(file) +
+             " is searched for as text; write one term on each line of it");
+    return;
+  }
+  const std::string& first = terms.front();
+  if (first.starts_with("\xFF\xFE") || first.starts_with("\xFE\xFF")) {
+    warn(outcome, "encoding", file,
+         name +
+             " is saved as UTF-16 (Unicode), so every term holds NUL bytes and none "
+             "matches; save it as ANSI or as UTF-8 without a byte order mark");
+    return;
+  }
+  if (first.starts_with("\xEF\xBB\xBF"))
+    warn(outcome, "encoding", file,
+         name +
+             " begins with a UTF-8 byte order mark, which sticks to the term on line 1, so "
+             "that term never matches; save it as ANSI or as UTF-8 without a byte order mark");
+  for (const std::string& term : terms) {
+    if (term.find('\0') == std::string::npos) continue;
+    warn(outcome, "not text", file,
+         "the file " + name +
+             " was read as a term file, since a file of that name is here, but "
+             "it is not text (it holds NUL bytes): its " +
+             grouped(terms.size()) + " lines were searched for as terms; to search for the word " +
+             quoted(file) + ", run where no file of that name is");
+    return;
+  }
+  for (size_t i = 0; i < terms.size(); ++i) {
+    const std::string& term = terms[i];
+    if (term.empty())
+      warn(outcome, "empty term", file,
+           name + ": line " + grouped(i + 1) +
+               " is empty, and an empty term writes every message as a numbered .txt file "
+               "too; remove the empty line");
+    else if (std::string_view(" \t").find(term.front()) != std::string_view::npos ||
+             std::string_view(" \t").find(term.back()) != std::string_view::npos)
+      warn(outcome, "blank ends", file,
+           name + ": the term on line " + grouped(i + 1) + ", " + quoted(term) +
+               ", has blanks or tabs at its start or end, which must match too; remove them");
+  }
+  warn_about_same_terms(outcome, file, terms);
+}
 
 void warn_about_option_words(Outcome& outcome, const std::vector<Word>& words) {
   bool searching = false;

@@ -1,7 +1,8 @@
 // Warnings for input that the tool reads exactly by its rules but that
 // probably does not mean what the user thinks: a stray Ctrl-Z, lines ended
 // by LF alone, option-like words that are no options, a term that looks like
-// a term file's name. None changes what the run does.
+// a term file's name, term files that search for something else than they
+// seem to. None changes what the run does.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,13 @@ void warn_if_lone_line_feeds(Outcome& outcome, const std::string& file, bool ter
 // message `message`; bytes after it were not read.
 void warn_if_ctrl_z_inside(Outcome& outcome, const std::string& file, uint64_t offset, int64_t size,
                            int32_t message);
+
+// The terms read from `file` (empty for an empty file), for what searches
+// something else than the user wrote: a byte order mark, a file that is no
+// text, an empty line, blanks at a term's ends, two terms that go to one
+// term mailbox or are the same once folded.
+void warn_about_terms(Outcome& outcome, const std::string& file,
+                      const std::vector<std::string>& terms);
 
 // No file of the term's name exists, but the term looks like one.
 void warn_if_term_looks_like_a_file(Outcome& outcome, const std::string& term);

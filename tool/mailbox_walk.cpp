@@ -51,145 +51,220 @@ void warn_about_the_end(Run& run, const std::string& path, int32_t messages_read
 
 // Numbered message files are named after the mailbox's base name alone: a
 // second mailbox of that name in one run writes over the first's files.
-void check_base_name(Run& run, const std::string& base_name, const std::string& path) {
-  if (!run.numbered_files) return;
+// True (reported) for that second mailbox.
+bool check_base_name(Run& run, const std::string& base_name, const std::string& path) {
+  if (!run.numbered_files) return false;
   std::string key = base_name;
   if constexpr (host::windows_names)
     for (char& ch : key)
       if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
   const auto [earlier, first] = run.numbered_bases.try_emplace(key, path);
-  if (first || earlier->second == path) return;
+  if (first || earlier->second == path) return false;
   report(run.outcome, "the message files of " + shown_name(path) + " (" + shown_name(base_name) +
                           "-0001.txt and on) replace those of " + shown_name(earlier->second) +
                           ", which has the same base name; rename one of them, or split them in "
                           "separate runs from separate folders");
+  return true;
 }
 
-// Hands one complete message to the writer: once per term of a term file,
-// once with the single term, or once in normal mode.
-void flush(Run& run, int32_t& message_number, const std::string& base_name,
-           std::string_view message) {
-  if (!run.searcher) {
-    write_selected_message(message_number, base_name, message, run.search_term, run.outcome);
-    return;
-  }
-  const std::vector<char>& hits = run.searcher->search(message);
-  if (run.term_count == 0) {
-    if (hits[0])
-      write_selected_message(message_number, base_name, message, run.search_term, run.outcome);
-    return;
-  }
-  for (const uint32_t i : run.searcher->selected())
-    write_selected_message(message_number, base_name, message, run.terms[i], run.outcome);
+// A numbered file just after the mailbox's last is left from an earlier
+// run of a longer mailbox: it would pass for one of this mailbox's messages.
+void warn_if_earlier_numbered_files(Run& run, const std::string& path, const std::string& base_name,
+                                    int32_t files_written) {
+  const std::string next = std::string(output_prefix) + base_name + "-" +
+                           format_number(files_written + 1, "0000") + ".txt";
+  ErrorScope scope;  // a look that fails is no failure of the run
+  if (!entry_exists(next)) return;
+  warn(run.outcome, "earlier numbered files", path,
+       shown_name(next) + " and any numbered files after it are left from an earlier run: " +
+           "this run wrote " + format_number(files_written, "0,") + " for " + shown_name(path) +
+           "; delete them so that they are not taken for its messages");
 }
+
+// How the split of one mailbox stands. It starts at `reading`; the step
+// that ends the reading sets it, and only running out of memory for the
+// last message changes it after that.
+enum class SplitState {
+  reading,
+  not_opened,   // reported: nothing was read
+  read_to_end,  // the end of the file (or a Ctrl-Z) was reached
+  read_failed,  // reported: what was read up to the error is kept
+  too_large,    // a message did not fit in memory: the rest is skipped
+  stopped,      // a stop signal came after a message
+};
+
+// The split of one mailbox into messages: open it, read and write its
+// messages, check its end, finish with the count.
+class MailboxSplit {
+ public:
+  MailboxSplit(Run& run, const std::string& folder, const std::string& mailbox_name)
+      : run_(run),
+        mailbox_name_(mailbox_name),
+        folder_(folder),
+        path_(folder + mailbox_name),
+        base_name_(base_name_of(mailbox_name)) {}
+
+  void split() {
+    print_line(concat(std::string("Processing: "), screen_name(mailbox_name_)));
+    if (open()) {
+      try {
+        read_and_write_messages();
+        if (state_ == SplitState::read_to_end || state_ == SplitState::read_failed) check_the_end();
+      } catch (const std::bad_alloc&) {
+        state_ = SplitState::too_large;
+      }
+    }
+    finish();
+  }
+
+ private:
+  bool open() {
+    // Where the host allows a backslash in a name, the tool's paths still
+    // read it as a folder separator: opening it would read another file.
+    if (mailbox_name_.find('\\') != std::string::npos) {
+      report(run_.outcome, "cannot open mailbox " + shown_name(folder_) + mailbox_name_ +
+                               ": a name holding a backslash cannot be opened");
+      state_ = SplitState::not_opened;
+      return false;
+    }
+    if (!run_step(run_.outcome, "cannot open mailbox " + shown_name(path_), [&] {
+          open_channel(path_, mailbox_channel, Mode::input, 128,
+                       {.literal = true});  // a name found, not a pattern
+        })) {
+      state_ = SplitState::not_opened;
+      return false;
+    }
+    base_replaced_ = check_base_name(run_, base_name_, path_);
+    // Another program that does not lock can cut or grow the mailbox while
+    // it is read; its size at open and at the end tells.
+    const Channel* opened = find_channel(mailbox_channel);
+    sized_ = opened && opened->device_kind == DeviceKind::disk;
+    size_at_open_ = sized_ ? current_size(mailbox_channel, size_failure_) : -1;
+    return true;
+  }
+
+  // Every message but the last, each written when the separator after it is
+  // read. The first line starts the first message, whatever it holds; an
+  // empty mailbox is one message of a lone CR LF.
+  void read_and_write_messages() {
+    read("");
+    if (state_ == SplitState::read_to_end) message_.append("\r\n");
+    while (state_ == SplitState::reading) {
+      if (read(separator) != LinesStop::marker) return;
+      search_and_write(message_.view().substr(0, line_start_));
+      print_text(".");
+      message_.erase_front(line_start_);
+      if (stopping(run_, [&] { return stopped_after_message(); })) state_ = SplitState::stopped;
+    }
+  }
+
+  // One read step, judged by its own status, so that a failing standard
+  // output in between is never taken for a read error. A read error ends
+  // the mailbox: nothing after it is taken for the rest of a line.
+  LinesStop read(std::string_view marker) {
+    scope_.take();
+    const LinesStop stop = read_lines(mailbox_channel, message_, marker, line_start_);
+    const ErrorStatus failed = scope_.take();
+    if (failed.code == error_code::out_of_memory) {
+      state_ = SplitState::too_large;
+    } else if (failed.code != 0 && failed.code != error_code::past_end) {
+      state_ = SplitState::read_failed;
+      report(run_.outcome, "read error in mailbox " + shown_name(path_) + ": " + reason(failed));
+    } else if (stop == LinesStop::end_of_file) {
+      state_ = SplitState::read_to_end;
+    } else if (stop == LinesStop::failed_line) {
+      state_ = SplitState::read_failed;
+    }
+    return stop;
+  }
+
+  // The mailbox's size against its size at open, then the last message,
+  // which is kept even when the mailbox changed: the report says it may be
+  // cut off, and nothing read is thrown away.
+  void check_the_end() {
+    const bool read_whole = state_ == SplitState::read_to_end;
+    if (sized_ && read_whole) {
+      const int64_t size_now =
+          size_failure_.code ? -1 : current_size(mailbox_channel, size_failure_);
+      if (size_failure_.code)
+        report(run_.outcome, "cannot tell whether mailbox " + shown_name(path_) +
+                                 " changed while it was read: " + reason(size_failure_));
+      else if (size_now != size_at_open_)
+        report(run_.outcome, "mailbox " + shown_name(path_) + " changed while it was read (" +
+                                 std::to_string(size_at_open_) + " bytes when opened, " +
+                                 std::to_string(size_now) +
+                                 " at the end): its last message may be cut off or messages "
+                                 "missing; run again when no other program writes to it");
+    }
+    const int32_t before_last = messages_read_;
+    if (message_.size() > 0) search_and_write(message_.view());
+    if (read_whole && sized_)
+      warn_about_the_end(run_, path_, before_last, message_.view(), size_at_open_);
+  }
+
+  // Hands one complete message to the writer: once per term of a term file
+  // that it holds, once for the single term it holds, or once in normal mode.
+  void search_and_write(std::string_view message) {
+    if (!run_.searcher) {
+      write_selected_message(files_written_, base_name_, message, run_.search_term, run_.outcome);
+    } else {
+      const std::vector<char>& hits = run_.searcher->search(message);
+      if (run_.term_count == 0) {
+        if (hits[0])
+          write_selected_message(files_written_, base_name_, message, run_.search_term,
+                                 run_.outcome);
+      } else {
+        for (const uint32_t i : run_.searcher->selected())
+          write_selected_message(files_written_, base_name_, message, run_.terms[i], run_.outcome);
+      }
+    }
+    ++messages_read_;
+  }
+
+  // In search mode a plain rerun would append the hits read so far again.
+  std::string stopped_after_message() const {
+    const std::string after = "after message " + std::to_string(messages_read_) + " of " +
+                              shown_name(path_) +
+                              ": the messages after it and any later mailboxes were not processed";
+    if (!run_.searcher) return after + "; run again for them";
+    return after + "; the hits of messages 1 to " + std::to_string(messages_read_) + " of " +
+           shown_name(path_) + (run_.appended ? " and of the mailboxes before it" : "") +
+           " are already in the term mailboxes, and running again appends them again";
+  }
+
+  void finish() {
+    if (state_ == SplitState::too_large) {
+      report(run_.outcome, "message " + std::to_string(messages_read_ + 1) + " of " +
+                               shown_name(path_) +
+                               " is too large for memory; the rest of the mailbox is skipped");
+      message_.release();
+    }
+    print_line(format_number(files_written_, "0,"));
+    close_channel(mailbox_channel);
+    if (run_.searcher && files_written_ > 0) run_.appended = true;
+    if (state_ == SplitState::read_to_end && run_.numbered_files && !base_replaced_)
+      warn_if_earlier_numbered_files(run_, path_, base_name_, files_written_);
+  }
+
+  Run& run_;
+  const std::string& mailbox_name_;
+  const std::string& folder_;
+  const std::string path_;
+  const std::string base_name_;
+  SplitState state_ = SplitState::reading;
+  int32_t messages_read_ = 0;   // the messages handed to the writer: the next one's place - 1
+  int32_t files_written_ = 0;   // the count shown: message files, or hits in search mode
+  bool sized_ = false;          // a disk file, whose size can be compared
+  bool base_replaced_ = false;  // an earlier mailbox of this run had the same base name
+  ErrorStatus size_failure_;
+  int64_t size_at_open_ = -1;
+  TextBuffer message_;
+  size_t line_start_ = 0;
+  ErrorScope scope_;
+};
 
 void split_mailbox(Run& run, const std::string& folder, const std::string& mailbox_name) {
-  const std::string base_name = base_name_of(mailbox_name);
-  int32_t message_number = 0;
-  print_line(concat(std::string("Processing: "), screen_name(mailbox_name)));
-  const std::string path = folder + mailbox_name;
-  // Where the host allows a backslash in a name, the tool's paths still
-  // read it as a folder separator: opening it would read another file.
-  if (mailbox_name.find('\\') != std::string::npos) {
-    report(run.outcome, "cannot open mailbox " + shown_name(folder) + mailbox_name +
-                            ": a name holding a backslash cannot be opened");
-    print_line(format_number(message_number, "0,"));
-    return;
-  }
-
-  if (!run_step(run.outcome, "cannot open mailbox " + shown_name(path), [&] {
-        open_channel(path, mailbox_channel, Mode::input, 128,
-                     {.literal = true});  // a name found, not a pattern
-      })) {
-    print_line(format_number(message_number, "0,"));
-    return;
-  }
-  check_base_name(run, base_name, path);
-  // Another program that does not lock can cut or grow the mailbox while it
-  // is read; its size at open and at the end tells.
-  const Channel* opened = find_channel(mailbox_channel);
-  const bool sized = opened && opened->device_kind == DeviceKind::disk;
-  ErrorStatus size_failure;
-  const int64_t size_at_open = sized ? current_size(mailbox_channel, size_failure) : -1;
-  TextBuffer message;
-  int32_t messages_read = 0;
-  bool stopped = false;
-  bool read_failed = false;
-  bool too_large = false;
-  // Each read step is judged by its own status, so that a failing standard
-  // output in between is never taken for a read error.
-  const auto note = [&](const ErrorStatus& failed) {
-    if (failed.code == error_code::out_of_memory) {
-      too_large = true;
-    } else if (failed.code != 0 && failed.code != error_code::past_end && !read_failed) {
-      read_failed = true;
-      report(run.outcome, "read error in mailbox " + shown_name(path) + ": " + reason(failed));
-    }
-  };
-  size_t line_start = 0;
-  ErrorScope scope;
-  const auto read = [&](std::string_view marker) {
-    scope.take();
-    const LinesStop stop = read_lines(mailbox_channel, message, marker, line_start);
-    note(scope.take());
-    return stop;
-  };
-  try {
-    // The first line starts the first message, whatever it holds. An empty
-    // mailbox is one message of a lone CR LF. A read error ends the mailbox:
-    // what was read up to it is kept, and nothing after it is taken for the
-    // rest of a line; an unreadable mailbox gives no message at all.
-    const LinesStop first = read("");
-    LinesStop last = first;
-    if (first == LinesStop::end_of_file && !read_failed && !too_large) message.append("\r\n");
-    while (first == LinesStop::marker && !too_large && !read_failed) {
-      last = read(separator);
-      if (last != LinesStop::marker) break;
-      flush(run, message_number, base_name, message.view().substr(0, line_start));
-      ++messages_read;
-      print_text(".");
-      message.erase_front(line_start);
-      if (stopping(run, [&] {
-            return "after message " + std::to_string(messages_read) + " of " + shown_name(path) +
-                   ": the messages after it and any later mailboxes were not processed";
-          })) {
-        stopped = true;
-        break;
-      }
-    }
-    if (!too_large && !stopped) {
-      // The last message is kept even when the mailbox changed: the report
-      // says it may be cut off, and nothing read is thrown away.
-      if (sized && !read_failed) {
-        const int64_t size_now =
-            size_failure.code ? -1 : current_size(mailbox_channel, size_failure);
-        if (size_failure.code)
-          report(run.outcome, "cannot tell whether mailbox " + shown_name(path) +
-                                  " changed while it was read: " + reason(size_failure));
-        else if (size_now != size_at_open)
-          report(run.outcome, "mailbox " + shown_name(path) + " changed while it was read (" +
-                                  std::to_string(size_at_open) + " bytes when opened, " +
-                                  std::to_string(size_now) +
-                                  " at the end): its last message may be cut off or messages "
-                                  "missing; run again when no other program writes to it");
-      }
-      // Inside the guard: searching or writing the last message may run out
-      // of memory too.
-      if (message.size() > 0) flush(run, message_number, base_name, message.view());
-      if (last == LinesStop::end_of_file && !read_failed && sized)
-        warn_about_the_end(run, path, messages_read, message.view(), size_at_open);
-    }
-  } catch (const std::bad_alloc&) {
-    too_large = true;
-  }
-  if (too_large) {
-    report(run.outcome, "message " + std::to_string(message_number + 1) + " of " +
-                            shown_name(path) +
-                            " is too large for memory; the rest of the mailbox is skipped");
-    message.release();
-  }
-  print_line(format_number(message_number, "0,"));
-  close_channel(mailbox_channel);
+  MailboxSplit(run, folder, mailbox_name).split();
 }
 
 }  // namespace
@@ -278,8 +353,13 @@ bool split_already(Run& run, const std::string& path) {
 void note_stop(Run& run, const std::string& where) {
   if (run.stop_signal) return;
   run.stop_signal = host::stop_signal();
-  report(run.outcome, "stopped by signal " + std::to_string(run.stop_signal) + " " + where +
-                          "; run again for them");
+  report(run.outcome, "stopped by signal " + std::to_string(run.stop_signal) + " " + where);
+}
+
+std::string rerun_advice(const Run& run) {
+  if (!run.appended) return "; run again for them";
+  return "; the hits of the mailboxes before it are already in the term mailboxes, and running "
+         "again over those appends them again: name only the mailboxes that were not processed";
 }
 
 void walk_exact_mailbox(Run& run, const std::string& name) {
@@ -313,7 +393,7 @@ void walk_mailboxes(Run& run, const std::string& pattern) {
   while (!mailbox_name.empty()) {
     if (stopping(run, [&] {
           return "before mailbox " + shown_name(folder + mailbox_name) +
-                 ": it and the mailboxes after it were not processed";
+                 ": it and the mailboxes after it were not processed" + rerun_advice(run);
         }))
       return;
     if (!split_already(run, folder + mailbox_name)) split_mailbox(run, folder, mailbox_name);

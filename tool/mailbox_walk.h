@@ -27,8 +27,12 @@ void walk_mailboxes(Run& run, const std::string& pattern);
 void walk_exact_mailbox(Run& run, const std::string& name);
 
 // Records the stop signal in the run and, the first time, reports where the
-// run stopped ("stopped by signal N " + where).
+// run stopped ("stopped by signal N " + where, which ends in what to do).
 void note_stop(Run& run, const std::string& where);
+
+// What to do after a stop before a mailbox: run again for the rest, or, when
+// term mailboxes already hold hits of this run, name only the rest.
+std::string rerun_advice(const Run& run);
 
 // True once a stop signal has come; `where()` is built only then, since the
 // walk asks after every message. Asked before each mailbox and after each

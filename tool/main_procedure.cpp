@@ -116,7 +116,7 @@ bool run_steps(Run& run, const CommandLine& line) try {
   for (const Walk& walk : run.walks) {
     if (stopping(run, [&] {
           return "before " + shown_name(walk.pattern) +
-                 ": it and the mailboxes after it were not processed";
+                 ": it and the mailboxes after it were not processed" + rerun_advice(run);
         }))
       break;
     if (walk.exact)

@@ -9,6 +9,35 @@
 
 namespace brevlith {
 
+namespace {
+
+// A term mailbox that does not end in CR LF (or CR LF and a Ctrl-Z) lost
+// the end of its last record: the next record's CR LF would close the cut
+// line, and the cut message would read as a whole one. A look that fails
+// says nothing; only failing to get back to the end fails the record.
+void check_last_record(int32_t channel, const std::string& name, Outcome& outcome) {
+  const Channel* open = find_channel(channel);
+  if (!open || open->file_position == 0) return;
+  const uint32_t want = open->file_position < 3 ? static_cast<uint32_t>(open->file_position) : 3;
+  char tail[3] = {};
+  uint32_t got = 0;
+  const auto looked = run_system_call([&] {
+    return host::set_file_pointer(open->handle, -static_cast<int64_t>(want), host::file_end) >= 0 &&
+           host::read_file(open->handle, tail, want, got);
+  });
+  const auto back =
+      run_system_call([&] { return host::set_file_pointer(open->handle, 0, host::file_end); });
+  if (back.raise() || looked.failed() || !looked.result || got != want) return;
+  const std::string_view end(tail, got);
+  if (end.ends_with("\r\n") || end == "\r\n\x1a") return;
+  warn(outcome, "cut record", name,
+       shown_name(name) +
+           " does not end in CR LF, so its last record may be cut off (a run writing it was "
+           "stopped); the new records follow it: check that last message");
+}
+
+}  // namespace
+
 std::string file_stem(const std::string& term) {
   std::string stem = term;
   replace_any(stem, std::string("\\/:*?\"<>|"), std::string("---------"));
@@ -39,7 +68,11 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
   });
   const Channel* open = find_channel(channel);
   const uint64_t record_start = open ? open->file_position : 0;
-  const bool written = opened && (term.empty() || steps.run([&] { write_line_end(channel); })) &&
+  const bool first_append = opened && !term.empty() && outcome.ends_checked.insert(name).second;
+  const bool placed =
+      !first_append || steps.run([&] { check_last_record(channel, name, outcome); });
+  const bool written = opened && placed &&
+                       (term.empty() || steps.run([&] { write_line_end(channel); })) &&
                        steps.run([&] { write_text(channel, message); });
   // A term mailbox keeps whole records only: later records must not follow
   // half of this one. A message file cut short would pass for the whole

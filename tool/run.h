@@ -43,6 +43,8 @@ struct Run {
   // in one pass over each message.
   std::unique_ptr<TermSearch> searcher;
   Outcome outcome;
+  // Whether a term mailbox got a record from an earlier mailbox of this run.
+  bool appended = false;
   // The signal the run stopped for, 0 while it goes on.
   int stop_signal = 0;
 };

@@ -79,6 +79,11 @@ bool load_terms(Run& run) {
                             c->file_position + c->buffer_index);
   close_channel(term_channel);
   try {
+    if (opened.code == 0) warn_about_terms(run.outcome, run.search_term, run.terms);
+  } catch (const std::bad_alloc&) {
+    // The checks only help; the search needs the memory more.
+  }
+  try {
     screen_write_text(
         concat(concat(std::string("Searching for a total of "), number_text(run.term_count)),
                std::string(" terms.")));

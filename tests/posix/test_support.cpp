@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -204,6 +205,34 @@ ChildResult run_in_child(const std::function<int()>& body, ChildOutput output) {
   ::waitpid(pid, &status, 0);
   r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return r;
+}
+
+LockHolder::LockHolder(const std::string& path) {
+  int ready[2];
+  if (::pipe2(ready, O_CLOEXEC) != 0 || ::pipe2(release_, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe");
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::close(ready[0]);
+    ::close(release_[1]);
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    const char ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? '1' : '0';
+    (void)!::write(ready[1], &ok, 1);
+    char c;
+    (void)!::read(release_[0], &c, 1);  // until the parent closes its end
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  ::close(release_[0]);
+  char ok = '0';
+  (void)!::read(ready[0], &ok, 1);
+  ::close(ready[0]);
+  if (ok != '1') throw std::runtime_error("cannot lock " + path);
+}
+
+LockHolder::~LockHolder() {
+  ::close(release_[1]);
+  ::waitpid(pid_, nullptr, 0);
 }
 
 LiveRun::LiveRun(const std::vector<std::string>& args, const LiveOptions& options) {

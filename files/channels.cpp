@@ -94,15 +94,16 @@ bool is_standard_stream(host::Handle handle) {
 // does not take hours.
 GateResult<host::Handle> open_file(const std::u16string& wide, uint32_t access,
                                    host::Disposition disposition, host::Handle template_file,
-                                   LockWait wait) {
+                                   const OpenOptions& options) {
   using namespace std::chrono;
   static bool waited_in_vain = false;
   const auto deadline = steady_clock::now() + (waited_in_vain ? milliseconds(100) : seconds(5));
   auto pause = milliseconds(1);
   for (;;) {
-    auto opened = run_system_call(
-        [&] { return host::create_file_w(wide, access, disposition, template_file); });
-    if (opened.result != host::invalid_handle || wait == LockWait::none ||
+    auto opened = run_system_call([&] {
+      return host::create_file_w(wide, access, disposition, template_file, options.folder);
+    });
+    if (opened.result != host::invalid_handle || options.wait == LockWait::none ||
         opened.last_error != host::win32::sharing_violation)
       return opened;
     if (steady_clock::now() >= deadline) {
@@ -229,7 +230,7 @@ void open_channel(const std::string& name, int32_t number, Mode mode, int32_t re
       options.template_channel > 0 ? find_channel(options.template_channel) : nullptr;
   const auto opened = open_file(wide, access_for(mode),
                                 mode == Mode::input ? host::open_existing : host::open_always,
-                                lender ? lender->handle : host::invalid_handle, options.wait);
+                                lender ? lender->handle : host::invalid_handle, options);
   if (opened.result == host::invalid_handle) return raise_error(opened.code, opened.last_error);
   c->handle = opened.result;
   if (const ErrorStatus failed = start_channel(*c); failed.code) {
@@ -277,6 +278,14 @@ void discard_channel_file(int32_t number) {
   if (!c) return raise_error(error_code::channel_not_open);
   if (c->mode == Mode::input) return raise_error(error_code::bad_file_mode);
   run_system_call([&] { return host::set_file_disposition_delete(c->handle); }).raise();
+}
+
+host::FileStamp channel_file_stamp(int32_t number) {
+  host::FileStamp stamp;
+  const Channel* c = find_channel(number);
+  if (!c) return raise_error(error_code::channel_not_open), stamp;
+  if (run_system_call([&] { return host::get_file_stamp(c->handle, stamp); }).raise()) return {};
+  return stamp;
 }
 
 int32_t next_free_channel() {

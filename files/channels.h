@@ -50,7 +50,9 @@ inline constexpr size_t max_name = 255;
 //   template_channel - a file created for output or append takes the
 //              permission bits of the file open on this channel (0: none);
 //   literal  - the name is a file's own (found on disk, or built from one):
-//              its "*" and "?" are characters, as a POSIX name may hold them.
+//              its "*" and "?" are characters, as a POSIX name may hold them;
+//   folder   - a folder from hold_folder (files/directories.h): the file is
+//              the one of the name's last part in that very folder.
 // A file that is this process's standard output or standard error is never
 // opened for writing (host error busy): its bytes would mix.
 enum class LockWait { none, bounded };
@@ -58,6 +60,7 @@ struct OpenOptions {
   LockWait wait = LockWait::none;
   int32_t template_channel = 0;
   bool literal = false;
+  host::Handle folder = host::invalid_handle;
 };
 void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length,
                   const OpenOptions& options = {});
@@ -76,6 +79,11 @@ void cut_channel(int32_t number, uint64_t length);
 // message file that could not be written whole must not pass for a message.
 // channel_not_open, bad_file_mode for an input channel, else the host's code.
 void discard_channel_file(int32_t number);
+
+// The size and the last write and change times of the file open on the
+// channel, as they are now: what tells whether another program changed it.
+// channel_not_open, else the host's code (the stamp then all 0).
+host::FileStamp channel_file_stamp(int32_t number);
 
 // The first number after the one handed out last that is not open, wrapping
 // after 32767 to 1. The number is not reserved.

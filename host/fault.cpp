@@ -16,7 +16,7 @@ constexpr std::array<std::string_view, static_cast<size_t>(Call::count)> names =
     "set_end_of_file",
     "read_file",
     "write_file",
-    "get_file_size_ex",
+    "get_file_stamp",
     "close_handle",
     "get_file_information_by_handle",
     "set_file_disposition_delete",
@@ -24,7 +24,8 @@ constexpr std::array<std::string_view, static_cast<size_t>(Call::count)> names =
     "find_next_file_w",
     "find_close",
     "create_directory_w",
-    "get_file_attributes_w"};
+    "get_file_attributes_w",
+    "open_folder_w"};
 
 struct Rule {
   Call kind;

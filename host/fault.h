@@ -25,7 +25,7 @@ enum class Call {
   set_end_of_file,
   read_file,
   write_file,
-  get_file_size_ex,
+  get_file_stamp,
   close_handle,
   get_file_information_by_handle,
   set_file_disposition_delete,
@@ -34,6 +34,7 @@ enum class Call {
   find_close,
   create_directory_w,
   get_file_attributes_w,
+  open_folder_w,
   count
 };
 

@@ -46,12 +46,19 @@ inline constexpr uint32_t filename_exced_range = 206;
 inline constexpr uint32_t bad_file_type = 222;  // here: not a disk file where one is written
 inline constexpr uint32_t stopped_on_symlink = 681;
 inline constexpr uint32_t invalid_flags = 1004;  // read, never reported: a code page refusing flags
-inline constexpr uint32_t bad_device = 1200;     // here: the name is a device (con, nul, com1, ...)
+inline constexpr uint32_t file_invalid = 1006;   // here: another file now stands at the name
+inline constexpr uint32_t too_many_links = 1142;  // here: the file has other names (hard links)
+inline constexpr uint32_t bad_device = 1200;  // here: the name is a device (con, nul, com1, ...)
 inline constexpr uint32_t cant_resolve_filename = 1921;
+// The customer bit: set, the low 16 bits are the host's own error number
+// (an errno) for a failure that has no Win32 counterpart.
+inline constexpr uint32_t host_own_error = 0x20000000u;
 }  // namespace win32
 
 uint32_t get_last_error();
 void set_last_error(uint32_t error);
+// The host's own words for a win32::host_own_error number, in lower case.
+Text host_error_text(uint32_t error);
 
 // ---- Process -------------------------------------------------------------
 
@@ -156,9 +163,19 @@ enum MoveMethod { file_begin = 0, file_current = 1, file_end = 2 };
 // A file this call creates takes the permission bits of `template_file`
 // where the host has them (read and write bits, always writable by its
 // owner, masked by the umask); existing files keep theirs.
+// A file opened for writing that has other names (hard links) is never
+// written through: one opened to be written alone (open_always, write
+// access) is given a new file of its own under its name, the other names
+// keeping the old one; any other is refused with too_many_links.
+// With `folder` (from open_folder_w) the file is the one of the name's last
+// part in that very folder, wherever the name's folder part leads by now.
 // A name holding U+0000 is refused with invalid_name. invalid_handle on failure.
 Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
-                     Handle template_file = invalid_handle);
+                     Handle template_file = invalid_handle, Handle folder = invalid_handle);
+// Opens a folder and holds it until close_handle: another folder renamed or
+// linked to its name meanwhile never receives the files opened in it (on
+// Windows the held folder cannot be renamed or removed).
+Handle open_folder_w(const Wide& name);
 FileType get_file_type(Handle h);
 // Moves the file pointer; returns the new absolute offset, or -1 on failure.
 int64_t set_file_pointer(Handle h, int64_t distance, MoveMethod method);
@@ -169,8 +186,16 @@ bool set_end_of_file(Handle h);
 bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done);
 // Writes n bytes at the file pointer in one request and advances it.
 bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done);
-// The file's size as it is now (another program may have changed it).
-bool get_file_size_ex(Handle h, int64_t& size);
+// The file's size and the times of its last write and last change (of its
+// contents or its metadata; the host's own units) as they are now: another
+// program may have changed them.
+struct FileStamp {
+  int64_t size = 0;
+  int64_t written = 0;
+  int64_t changed = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+bool get_file_stamp(Handle h, FileStamp& stamp);
 bool close_handle(Handle h);
 // Which file a handle is open on: two handles with the same identity reach
 // the same file (GetFileInformationByHandle's volume and file index).
@@ -183,6 +208,7 @@ bool get_file_information_by_handle(Handle h, FileIdentity& identity);
 // The file of a handle opened for writing goes when the handle is closed
 // (SetFileInformationByHandle with FileDispositionInfo); until then it stays
 // locked, so no other program's file of the same name is removed instead.
+// When another file has taken the name meanwhile, both stay (file_invalid).
 bool set_file_disposition_delete(Handle h);
 
 // ---- Directories ----------------------------------------------------------

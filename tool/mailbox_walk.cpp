@@ -19,21 +19,16 @@ namespace {
 // On a terminal a control byte in a name would act on it (set its title,
 // clear it): each is shown as "?", as ls does. Redirected, the bytes stay.
 std::string screen_name(const std::string& name) {
-  if (!process_values().stdout_is_console) return name;
-  std::string shown = name;
-  for (char& c : shown)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  return shown;
+  return process_values().stdout_is_console ? masked_name(name, false, true) : name;
 }
 
-// The mailbox's size now, -1 when the host cannot tell (`failed` then holds why).
-int64_t current_size(int32_t channel, ErrorStatus& failed) {
-  const Channel* open = find_channel(channel);
-  int64_t size = -1;
-  if (!open) return size;
-  const auto got = run_system_call([&] { return host::get_file_size_ex(open->handle, size); });
-  if (got.failed()) failed = {got.code, got.last_error}, size = -1;
-  return size;
+// The mailbox's size and change times now; `failed` holds why when the
+// host cannot tell.
+host::FileStamp current_stamp(ErrorStatus& failed) {
+  ErrorScope scope;
+  const host::FileStamp stamp = channel_file_stamp(mailbox_channel);
+  failed = scope.take();
+  return stamp;
 }
 
 // A mailbox read to its end by the rules, but whose end probably is not
@@ -70,17 +65,16 @@ void check_base_name(Run& run, const std::string& base_name, const std::string& 
 void flush(Run& run, int32_t& message_number, const std::string& base_name,
            std::string_view message) {
   if (!run.searcher) {
-    write_selected_message(message_number, base_name, message, run.search_term, run.outcome);
+    write_selected_message(message_number, base_name, message, run.search_term, run);
     return;
   }
   const std::vector<char>& hits = run.searcher->search(message);
   if (run.term_count == 0) {
-    if (hits[0])
-      write_selected_message(message_number, base_name, message, run.search_term, run.outcome);
+    if (hits[0]) write_selected_message(message_number, base_name, message, run.search_term, run);
     return;
   }
   for (const uint32_t i : run.searcher->selected())
-    write_selected_message(message_number, base_name, message, run.terms[i], run.outcome);
+    write_selected_message(message_number, base_name, message, run.terms[i], run);
 }
 
 void split_mailbox(Run& run, const std::string& folder, const std::string& mailbox_name) {
@@ -110,7 +104,8 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
   const Channel* opened = find_channel(mailbox_channel);
   const bool sized = opened && opened->device_kind == DeviceKind::disk;
   ErrorStatus size_failure;
-  const int64_t size_at_open = sized ? current_size(mailbox_channel, size_failure) : -1;
+  const host::FileStamp at_open = sized ? current_stamp(size_failure) : host::FileStamp{};
+  const int64_t size_at_open = sized ? at_open.size : -1;
   TextBuffer message;
   int32_t messages_read = 0;
   bool stopped = false;
@@ -161,15 +156,15 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
       // The last message is kept even when the mailbox changed: the report
       // says it may be cut off, and nothing read is thrown away.
       if (sized && !read_failed) {
-        const int64_t size_now =
-            size_failure.code ? -1 : current_size(mailbox_channel, size_failure);
+        // A rewrite in place at the same size shows in the times alone.
+        const host::FileStamp now = size_failure.code ? at_open : current_stamp(size_failure);
         if (size_failure.code)
           report(run.outcome, "cannot tell whether mailbox " + shown_name(path) +
                                   " changed while it was read: " + reason(size_failure));
-        else if (size_now != size_at_open)
+        else if (now != at_open)
           report(run.outcome, "mailbox " + shown_name(path) + " changed while it was read (" +
                                   std::to_string(size_at_open) + " bytes when opened, " +
-                                  std::to_string(size_now) +
+                                  std::to_string(now.size) +
                                   " at the end): its last message may be cut off or messages "
                                   "missing; run again when no other program writes to it");
       }
@@ -234,7 +229,8 @@ bool prepare_output_directory(Run& run) {
   } else {
     print_line("Note: Files will be written to .\\brevlithoutput");
   }
-  return true;
+  return run_step(run.outcome, "cannot use the output folder " + folder,
+                  [&] { run.output_folder = hold_folder(folder); });
 }
 
 namespace {

@@ -40,6 +40,9 @@ struct Run {
   // in one pass over each message.
   std::unique_ptr<TermSearch> searcher;
   Outcome outcome;
+  // The output folder, held from the output-folder step on: every message
+  // file of the run lands in that one folder, whatever its name leads to.
+  host::Handle output_folder = host::invalid_handle;
   // The signal the run stopped for, 0 while it goes on.
   int stop_signal = 0;
 };

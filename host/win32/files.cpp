@@ -70,7 +70,9 @@ bool is_device_name(const Wide& name) {
 
 }  // namespace
 
-Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition, Handle) {
+// The folder is held so that it cannot be renamed or removed: the name of
+// a file in it still leads there.
+Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition, Handle, Handle) {
   // New files take the output folder's inherited security, which Windows
   // gives them anyway; a template would copy the mailbox's read-only flag.
   if (refuse_nul(name)) return invalid_handle;
@@ -94,6 +96,8 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
       refused = GetLastError();
     else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
       refused = win32::stopped_on_symlink;
+    else if (info.nNumberOfLinks > 1)  // its other names must keep their bytes
+      refused = win32::too_many_links;
     if (refused != win32::success) {
       CloseHandle(h);
       SetLastError(refused);
@@ -177,11 +181,23 @@ bool set_file_disposition_delete(Handle h) {
   return SetFileInformationByHandle(native(h), FileDispositionInfo, &info, sizeof info) != 0;
 }
 
-bool get_file_size_ex(Handle h, int64_t& size) {
-  LARGE_INTEGER got;
-  if (!GetFileSizeEx(native(h), &got)) return false;
-  size = got.QuadPart;
+bool get_file_stamp(Handle h, FileStamp& stamp) {
+  LARGE_INTEGER size;
+  FILE_BASIC_INFO basic;
+  if (!GetFileSizeEx(native(h), &size) ||
+      !GetFileInformationByHandleEx(native(h), FileBasicInfo, &basic, sizeof basic))
+    return false;
+  stamp = {size.QuadPart, basic.LastWriteTime.QuadPart, basic.ChangeTime.QuadPart};
   return true;
+}
+
+Handle open_folder_w(const Wide& name) {
+  if (refuse_nul(name)) return invalid_handle;
+  // No FILE_SHARE_DELETE: nobody renames or removes the folder while held.
+  const HANDLE h =
+      CreateFileW(wide_chars(name), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  return h == INVALID_HANDLE_VALUE ? invalid_handle : wrap(h);
 }
 
 bool close_handle(Handle h) {

@@ -161,6 +161,8 @@ Text to_text_in(UINT code_page, std::u16string_view wide, bool* replaced) {
 using namespace win32_host;
 
 uint32_t get_last_error() { return GetLastError(); }
+// Every failure here is a Win32 number already: none is the host's own.
+Text host_error_text(uint32_t error) { return "system error " + std::to_string(error); }
 void set_last_error(uint32_t error) { SetLastError(error); }
 
 // ---- Process -------------------------------------------------------------

@@ -87,13 +87,40 @@ bool is_standard_stream(host::Handle handle) {
   return known.result && std::find(streams.begin(), streams.end(), id) != streams.end();
 }
 
+uint32_t access_for(Mode mode) {
+  switch (mode) {
+    case Mode::input:
+      return host::generic_read;
+    case Mode::output:
+      return host::generic_write;
+    case Mode::append:
+      break;
+  }
+  return host::generic_read | host::generic_write;
+}
+
+// Output never leaves its folder, goes into a FIFO or device, or changes a
+// file's other names. A message file is nearly always new, and may be made
+// anew; a term mailbox nearly always exists.
+uint32_t flags_for(Mode mode) {
+  constexpr uint32_t output = host::open_no_follow | host::open_disk_file;
+  switch (mode) {
+    case Mode::output:
+      return output | host::open_create_first | host::open_own_file;
+    case Mode::append:
+      return output | host::open_single_name;
+    case Mode::input:
+      break;
+  }
+  return 0;
+}
+
 // Opens with the lock wait asked for: a sharing violation is tried again
 // after a pause that grows from 1 ms to 50 ms, until about five seconds
 // have passed. A holder that outlasts that is no run adding one record; from
 // then on a wait is a tenth of a second, so a run of many records against it
 // does not take hours.
-GateResult<host::Handle> open_file(const std::u16string& wide, uint32_t access,
-                                   host::Disposition disposition, host::Handle template_file,
+GateResult<host::Handle> open_file(const std::u16string& wide, Mode mode,
                                    const OpenOptions& options) {
   using namespace std::chrono;
   static bool waited_in_vain = false;
@@ -101,7 +128,9 @@ GateResult<host::Handle> open_file(const std::u16string& wide, uint32_t access,
   auto pause = milliseconds(1);
   for (;;) {
     auto opened = run_system_call([&] {
-      return host::create_file_w(wide, access, disposition, template_file, options.folder);
+      return host::create_file_w(wide, access_for(mode),
+                                 mode == Mode::input ? host::open_existing : host::open_always,
+                                 flags_for(mode), options.permissions, options.folder);
     });
     if (opened.result != host::invalid_handle || options.wait == LockWait::none ||
         opened.last_error != host::win32::sharing_violation)
@@ -138,18 +167,6 @@ ErrorStatus check_request(const std::u16string& wide, int32_t number, int32_t bl
   if (block_size < 1) return {error_code::invalid_argument, 0};
   if (find_channel(number)) return {error_code::channel_already_open, 0};
   return {};
-}
-
-uint32_t access_for(Mode mode) {
-  switch (mode) {
-    case Mode::input:
-      return host::generic_read;
-    case Mode::output:
-      return host::generic_write;
-    case Mode::append:
-      break;
-  }
-  return host::generic_read | host::generic_write;
 }
 
 // Output: a disk file is cut to length 0.
@@ -226,11 +243,7 @@ void open_channel(const std::string& name, int32_t number, Mode mode, int32_t re
   }
   c->mode = mode;
   c->block_size = static_cast<uint32_t>(block_size);
-  const Channel* lender =
-      options.template_channel > 0 ? find_channel(options.template_channel) : nullptr;
-  const auto opened = open_file(wide, access_for(mode),
-                                mode == Mode::input ? host::open_existing : host::open_always,
-                                lender ? lender->handle : host::invalid_handle, options);
+  const auto opened = open_file(wide, mode, options);
   if (opened.result == host::invalid_handle) return raise_error(opened.code, opened.last_error);
   c->handle = opened.result;
   if (const ErrorStatus failed = start_channel(*c); failed.code) {
@@ -278,6 +291,25 @@ void discard_channel_file(int32_t number) {
   if (!c) return raise_error(error_code::channel_not_open);
   if (c->mode == Mode::input) return raise_error(error_code::bad_file_mode);
   run_system_call([&] { return host::set_file_disposition_delete(c->handle); }).raise();
+}
+
+uint64_t channel_position(int32_t number) {
+  const Channel* c = find_channel(number);
+  if (!c) return 0;
+  return c->mode == Mode::input ? c->file_position + c->buffer_index : c->file_position;
+}
+
+bool channel_on_disk(int32_t number) {
+  const Channel* c = find_channel(number);
+  return c && c->device_kind == DeviceKind::disk;
+}
+
+uint32_t new_file_permissions(int32_t number) {
+  const Channel* c = find_channel(number);
+  uint32_t bits = host::default_permissions;
+  if (!c || !run_system_call([&] { return host::get_file_permissions(c->handle, bits); }).result)
+    return host::default_permissions;
+  return (bits & 0666) | 0200;
 }
 
 host::FileStamp channel_file_stamp(int32_t number) {

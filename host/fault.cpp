@@ -25,7 +25,8 @@ constexpr std::array<std::string_view, static_cast<size_t>(Call::count)> names =
     "find_close",
     "create_directory_w",
     "get_file_attributes_w",
-    "open_folder_w"};
+    "open_folder_w",
+    "get_file_permissions"};
 
 struct Rule {
   Call kind;

@@ -35,6 +35,7 @@ enum class Call {
   create_directory_w,
   get_file_attributes_w,
   open_folder_w,
+  get_file_permissions,
   count
 };
 

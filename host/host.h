@@ -132,13 +132,11 @@ bool write_console_output_w(Handle h, const Cell* cells, int n, int x, int y);
 // Scrolls the rows 1..height-1 up by one; the bottom row becomes `fill`.
 bool scroll_console_screen_buffer_w(Handle h, Cell fill);
 bool set_console_cursor_position(Handle h, int x, int y);
-#ifndef _WIN32
 // For an unknown cursor: writes n cells where the cursor stands, the console
 // wrapping and scrolling them as it does its ordinary output, and ends the
-// line there (CR LF). Windows always knows its cursor and has neither.
+// line there (CR LF). Windows always knows its cursor and never needs them.
 bool write_console_cells_at_cursor(Handle h, const Cell* cells, int n);
 bool write_console_line_end(Handle h);
-#endif
 bool get_console_cursor_info(Handle h, uint32_t& size, bool& visible);
 bool set_console_cursor_info(Handle h, uint32_t size, bool visible);
 
@@ -150,28 +148,41 @@ enum Disposition { open_existing = 3, open_always = 4 };
 enum FileType { file_type_unknown = 0, file_type_disk = 1, file_type_char = 2, file_type_pipe = 3 };
 enum MoveMethod { file_begin = 0, file_current = 1, file_end = 2 };
 
+// What an open asks beyond access and disposition, as CreateFileW's flags
+// do; the host applies each, and decides nothing from the access itself.
+enum OpenFlags : uint32_t {
+  // Never through a link (or reparse point) at the name: stopped_on_symlink.
+  open_no_follow = 0x1,
+  // A disk file only: bad_file_type for a FIFO or device, access_denied for
+  // a folder.
+  open_disk_file = 0x2,
+  // With open_always: the file is nearly always new, so it is created first
+  // and opened only when it exists.
+  open_create_first = 0x4,
+  // A file with other names (hard links) is given a new file of its own
+  // under this name, the other names keeping the old one (on Windows it is
+  // refused, as open_single_name does).
+  open_own_file = 0x8,
+  // A file with other names (hard links) is refused: too_many_links.
+  open_single_name = 0x10,
+};
+// What a file this call creates may be used for (POSIX permission bits, masked
+// by the umask); existing files keep theirs, and Windows gives new files the
+// folder's inherited access rights.
+inline constexpr uint32_t default_permissions = 0666;
+
 // Opens or creates a file for exclusive use (share mode 0): while the handle
 // is open, every other open of the same file fails with sharing_violation.
 // The lock is held before the file's size is read, so the size is the one
-// no other program can change while the handle is open.
-// A file opened for writing is never reached through a link (or reparse
-// point) standing at its name (stopped_on_symlink), and must be a disk file
-// (bad_file_type otherwise; a folder gives access_denied): output never goes
-// outside its folder or into a FIFO or device. On Windows a file opened for
-// reading must be a disk file too, and a name whose last part is a reserved
-// device name (con, nul, com1, ...) is never opened at all (bad_device).
-// A file this call creates takes the permission bits of `template_file`
-// where the host has them (read and write bits, always writable by its
-// owner, masked by the umask); existing files keep theirs.
-// A file opened for writing that has other names (hard links) is never
-// written through: one opened to be written alone (open_always, write
-// access) is given a new file of its own under its name, the other names
-// keeping the old one; any other is refused with too_many_links.
+// no other program can change while the handle is open. On Windows a file
+// opened for reading must be a disk file (its read may never end
+// otherwise), and a name whose last part is a reserved device name (con,
+// nul, com1, ...) is never opened at all (bad_device).
 // With `folder` (from open_folder_w) the file is the one of the name's last
 // part in that very folder, wherever the name's folder part leads by now.
 // A name holding U+0000 is refused with invalid_name. invalid_handle on failure.
-Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
-                     Handle template_file = invalid_handle, Handle folder = invalid_handle);
+Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition, uint32_t flags = 0,
+                     uint32_t permissions = default_permissions, Handle folder = invalid_handle);
 // Opens a folder and holds it until close_handle: another folder renamed or
 // linked to its name meanwhile never receives the files opened in it (on
 // Windows the held folder cannot be renamed or removed).
@@ -196,6 +207,8 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 bool get_file_stamp(Handle h, FileStamp& stamp);
+// The permission bits of the file (default_permissions where the host has none).
+bool get_file_permissions(Handle h, uint32_t& permissions);
 bool close_handle(Handle h);
 // Which file a handle is open on: two handles with the same identity reach
 // the same file (GetFileInformationByHandle's volume and file index).

@@ -62,6 +62,7 @@ const std::map<std::string, uint32_t> injected_error = {
     {"get_volume_information_w", 31},
     {"get_file_attributes_w", 5},
     {"open_folder_w", 5},
+    {"get_file_permissions", 6},
 };
 
 struct Outcome {

@@ -35,9 +35,8 @@ host::FileStamp current_stamp(ErrorStatus& failed) {
 // what the user expects: a Ctrl-Z with more after it, or no CR at all.
 void warn_about_the_end(Run& run, const std::string& path, int32_t messages_read,
                         std::string_view last_message, int64_t size) {
-  const Channel* c = find_channel(mailbox_channel);
-  if (!c) return;
-  const uint64_t stop = c->file_position + c->buffer_index;
+  if (!find_channel(mailbox_channel)) return;
+  const uint64_t stop = channel_position(mailbox_channel);
   warn_if_ctrl_z_inside(run.outcome, path, stop, size, messages_read + 1);
   if (messages_read == 0 && last_message.size() >= 2)
     warn_if_lone_line_feeds(run.outcome, path, false,
@@ -99,10 +98,10 @@ void split_mailbox(Run& run, const std::string& folder, const std::string& mailb
     return;
   }
   check_base_name(run, base_name, path);
+  run.output_permissions = new_file_permissions(mailbox_channel);
   // Another program that does not lock can cut or grow the mailbox while it
   // is read; its size at open and at the end tells.
-  const Channel* opened = find_channel(mailbox_channel);
-  const bool sized = opened && opened->device_kind == DeviceKind::disk;
+  const bool sized = channel_on_disk(mailbox_channel);
   ErrorStatus size_failure;
   const host::FileStamp at_open = sized ? current_stamp(size_failure) : host::FileStamp{};
   const int64_t size_at_open = sized ? at_open.size : -1;

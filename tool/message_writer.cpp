@@ -34,12 +34,11 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
   const bool opened = steps.run([&] {
     open_channel(name, channel, term.empty() ? Mode::output : Mode::append, 128,
                  {.wait = term.empty() ? LockWait::none : LockWait::bounded,
-                  .template_channel = mailbox_channel,
+                  .permissions = run.output_permissions,
                   .literal = true,
                   .folder = run.output_folder});
   });
-  const Channel* open = find_channel(channel);
-  const uint64_t record_start = open ? open->file_position : 0;
+  const uint64_t record_start = channel_position(channel);
   const bool written = opened && (term.empty() || steps.run([&] { write_line_end(channel); })) &&
                        steps.run([&] { write_text(channel, message); });
   // A term mailbox keeps whole records only: later records must not follow

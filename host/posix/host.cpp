@@ -50,7 +50,7 @@ struct File final : Object {
   int64_t pos = 0;
   int64_t size = 0;  // disk files: kept current, since we hold the only lock
   FileIdentity identity;
-  mode_t mode = 0;  // as opened: a template for the files made from it
+  mode_t mode = 0;  // as opened
   // Files opened for writing, to remove one left incomplete: its name in
   // `folder` (a held folder's descriptor, or the current directory).
   int folder = AT_FDCWD;
@@ -112,14 +112,6 @@ inline bool read_disk(File& f, char* buffer, uint32_t n, uint32_t& done) {
                          got = static_cast<uint32_t>(r);
                          return true;
                        });
-}
-
-// The mode a new output file is created with: the template's read and
-// write bits, and always its owner's write bit, so a read-only mailbox does
-// not make message files that the next run cannot replace.
-mode_t creation_mode(Handle template_file) {
-  const File* t = find_file(template_file);
-  return t && !t->stream ? (t->mode & 0666) | S_IWUSR : 0666;
 }
 
 // Why an open for writing that did not follow a link failed: ELOOP is a link
@@ -219,8 +211,8 @@ Handle get_std_handle(StdHandle which) {
   return std_handle(which == std_input ? 0 : which == std_output ? 1 : 2);
 }
 
-Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
-                     Handle template_file, Handle folder) {
+Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition, uint32_t flags,
+                     uint32_t permissions, Handle folder) {
   BREVLITH_FAULT_POINT(create_file_w);
   thread_local std::string path;  // kept: one file is opened per message
   if (!to_path(name, path)) return invalid_handle;
@@ -234,31 +226,27 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
     path.erase(0, path.rfind('/') + 1);  // npos + 1: the whole name
   }
   const bool writing = access & generic_write;
-  // Never hang on a FIFO (cleared below for what may be read), and never
-  // write through a link at the name: it could point anywhere.
-  int flags = O_NOCTTY | O_NONBLOCK | (writing ? O_NOFOLLOW : 0);
+  const bool no_follow = flags & open_no_follow;
+  // Never hang on a FIFO (cleared below for what may be read).
+  int open_flags = O_NOCTTY | O_NONBLOCK | (no_follow ? O_NOFOLLOW : 0);
   if ((access & generic_read) && writing)
-    flags |= O_RDWR;
+    open_flags |= O_RDWR;
   else if (writing)
-    flags |= O_WRONLY;
+    open_flags |= O_WRONLY;
   else
-    flags |= O_RDONLY;
-  // A file opened only to be written (a message file) is nearly always new;
-  // one opened to be added to (a term's mailbox) nearly always exists, and
-  // is created only when it does not.
-  const bool replaceable = disposition == open_always && !(access & generic_read);
+    open_flags |= O_RDONLY;
 
   int fd = -1;
   const auto create = [&] {
-    fd = ::openat(at, path.c_str(), flags | O_CREAT | O_EXCL, creation_mode(template_file));
-    if (fd < 0 && errno == EEXIST) fd = ::openat(at, path.c_str(), flags);  // made in between
+    fd = ::openat(at, path.c_str(), open_flags | O_CREAT | O_EXCL, permissions & 07777);
+    if (fd < 0 && errno == EEXIST) fd = ::openat(at, path.c_str(), open_flags);  // made in between
   };
   struct stat st;
   for (bool unlinked = false;;) {
-    if (replaceable) {
+    if (disposition == open_always && (flags & open_create_first)) {
       create();
     } else {
-      fd = ::openat(at, path.c_str(), flags);
+      fd = ::openat(at, path.c_str(), open_flags);
       if (fd < 0 && errno == ENOENT && disposition == open_always) create();
     }
     if (fd < 0) {
@@ -281,10 +269,11 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
       ::close(fd);
       return fail(win32_from_errno(e)), invalid_handle;
     }
-    // Another name of the file (a snapshot made with cp -al, say) must keep
-    // its bytes: a file to be written whole gets a new file of its own.
-    if (!writing || st.st_nlink <= 1 || !S_ISREG(st.st_mode)) break;
-    const bool renamed = replaceable && !unlinked && ::unlinkat(at, path.c_str(), 0) == 0;
+    // The link count is in the stat taken anyway: no call more.
+    const bool alone = flags & (open_own_file | open_single_name);
+    if (!alone || st.st_nlink <= 1 || !S_ISREG(st.st_mode)) break;
+    const bool renamed =
+        (flags & open_own_file) && !unlinked && ::unlinkat(at, path.c_str(), 0) == 0;
     ::close(fd);
     if (!renamed) return fail(win32::too_many_links), invalid_handle;
     unlinked = true;
@@ -293,7 +282,8 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
   file->fd = fd;
   // A folder is refused as Windows refuses it.
   if (S_ISDIR(st.st_mode)) return fail(win32::access_denied), invalid_handle;
-  if (writing && !S_ISREG(st.st_mode)) return fail(win32::bad_file_type), invalid_handle;
+  if ((flags & open_disk_file) && !S_ISREG(st.st_mode))
+    return fail(win32::bad_file_type), invalid_handle;
   file->type = type_of(st);
   file->size = st.st_size;
   file->mode = st.st_mode;
@@ -400,6 +390,14 @@ bool get_file_stamp(Handle h, FileStamp& stamp) {
   constexpr int64_t ns = 1000000000;
   stamp = {st.st_size, st.st_mtim.tv_sec * ns + st.st_mtim.tv_nsec,
            st.st_ctim.tv_sec * ns + st.st_ctim.tv_nsec};
+  return true;
+}
+
+bool get_file_permissions(Handle h, uint32_t& permissions) {
+  BREVLITH_FAULT_POINT(get_file_permissions);
+  const File* f = find_file(h);
+  if (!f) return fail(win32::invalid_handle);
+  permissions = f->stream ? default_permissions : f->mode & 07777;
   return true;
 }
 

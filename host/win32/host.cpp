@@ -276,6 +276,20 @@ bool scroll_console_screen_buffer_w(Handle h, Cell fill) {
   return ScrollConsoleScreenBufferW(native(h), &source, nullptr, {0, 0}, &blank) != 0;
 }
 
+// A console always tells where its cursor is, so the screen path never
+// needs these; they write as the console's ordinary output would.
+bool write_console_cells_at_cursor(Handle h, const Cell* cells, int n) {
+  std::wstring text;
+  for (int i = 0; i < n; ++i) text += static_cast<wchar_t>(cells[i].ch);
+  DWORD done = 0;
+  return WriteConsoleW(native(h), text.data(), static_cast<DWORD>(n), &done, nullptr) != 0;
+}
+
+bool write_console_line_end(Handle h) {
+  DWORD done = 0;
+  return WriteConsoleW(native(h), L"\r\n", 2, &done, nullptr) != 0;
+}
+
 bool set_console_cursor_position(Handle h, int x, int y) {
   return SetConsoleCursorPosition(native(h), {static_cast<SHORT>(x), static_cast<SHORT>(y)}) != 0;
 }

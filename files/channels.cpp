@@ -38,7 +38,7 @@ int16_t last_free_channel = 0;
 // The record of the last closed channel, ready for the next open: a run
 // opens a channel for every message, and would otherwise allocate the
 // record, its block and its name each time.
-std::unique_ptr<Channel> spare;
+std::unique_ptr<Channel> reusable_record;
 // Room past the last byte for the line scan, which reads whole vectors, and
 // for a whole 128-byte block whatever the record length.
 constexpr size_t standard_block = 128 + 16;
@@ -48,8 +48,8 @@ std::unique_ptr<Channel>& slot(int32_t number) { return table[static_cast<size_t
 // A record with every field 0, its block large enough for block_size.
 std::unique_ptr<Channel> new_record(int32_t block_size) {
   std::unique_ptr<Channel> c;
-  if (spare && block_size <= 128) {
-    c = std::move(spare);
+  if (reusable_record && block_size <= 128) {
+    c = std::move(reusable_record);
     std::unique_ptr<uint8_t[]> block = std::move(c->block);
     *c = Channel{};
     c->block = std::move(block);
@@ -61,8 +61,8 @@ std::unique_ptr<Channel> new_record(int32_t block_size) {
   return c;
 }
 
-void keep_spare(std::unique_ptr<Channel> c) {
-  if (!spare && c->block_size <= 128) spare = std::move(c);
+void keep_for_reuse(std::unique_ptr<Channel> c) {
+  if (!reusable_record && c->block_size <= 128) reusable_record = std::move(c);
 }
 
 // Whether a file just opened for writing is where this process's standard
@@ -248,7 +248,7 @@ void open_channel(const std::string& name, int32_t number, Mode mode, int32_t re
   c->handle = opened.result;
   if (const ErrorStatus failed = start_channel(*c); failed.code) {
     abandon(c->handle);
-    keep_spare(std::move(c));
+    keep_for_reuse(std::move(c));
     return raise_error(failed.code, failed.host_error);
   }
   std::lock_guard lock(table_lock);
@@ -268,7 +268,7 @@ void close_channel(int32_t number) {
     first = run_system_call([&] { return host::set_end_of_file(c->handle); });
   const auto closed = run_system_call([&] { return host::close_handle(c->handle); });
   if (!first.failed()) first = closed;
-  keep_spare(std::move(c));
+  keep_for_reuse(std::move(c));
   if (first.failed()) raise_error(first.code, first.last_error);
 }
 

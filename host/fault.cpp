@@ -91,7 +91,7 @@ Plan& plan() {
 
 std::string_view call_name(Call kind) { return names[static_cast<size_t>(kind)]; }
 
-bool strike(Call kind) {
+bool fails_now(Call kind) {
   Plan& p = plan();
   const uint64_t n = ++p.calls[static_cast<size_t>(kind)];
   for (const Rule& r : p.rules) {

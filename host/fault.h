@@ -42,7 +42,7 @@ enum class Call {
 std::string_view call_name(Call kind);
 
 // Counts the call; true (with the last error set) when it must fail.
-bool strike(Call kind);
+bool fails_now(Call kind);
 
 // The failure result of an operation, whatever its return type.
 struct Failure {
@@ -55,8 +55,8 @@ struct Failure {
 }  // namespace host::fault
 
 #ifdef BREVLITH_FAULTS
-#define BREVLITH_FAULT_POINT(kind)                                                      \
-  if (::host::fault::strike(::host::fault::Call::kind)) return ::host::fault::Failure { \
+#define BREVLITH_FAULT_POINT(kind)                                                         \
+  if (::host::fault::fails_now(::host::fault::Call::kind)) return ::host::fault::Failure { \
     }
 #else
 #define BREVLITH_FAULT_POINT(kind)

@@ -53,7 +53,7 @@ class Steps {
   }
   // Runs a step whose failure is not this work's (a clean-up, standard output).
   template <class F>
-  void run_unjudged(F&& step) {
+  void run_ignoring_failure(F&& step) {
     step();
     scope_.take();
   }

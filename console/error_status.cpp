@@ -68,6 +68,7 @@ uint8_t error_code_for_host_error(uint32_t e) {
       disk_full,           // 39 handle disk full
   };
   if (e < 40) return low[e];
+  if ((e & 0xFFFF0000u) == host::win32::host_own_error) return media_error;  // as a general failure
   if (e == host::win32::invalid_parameter) return invalid_argument;
   if (e == host::win32::disk_full) return disk_full;
   return path_file_access;

@@ -30,7 +30,6 @@ void fill_cells(std::vector<host::Cell>& cells, std::u16string_view units) {
   for (const char16_t u : units) cells.push_back({u, static_cast<uint16_t>(text_attribute)});
 }
 
-#ifndef _WIN32
 // With the cursor's place unknown (a terminal that does not answer; a
 // Windows console always knows it) no cell can be placed or counted without
 // risk of overwriting what is on the screen: the text goes where the cursor
@@ -44,7 +43,6 @@ void write_at_cursor(std::u16string_view units) {
                                         static_cast<int>(cells.size()));
   }
 }
-#endif
 
 }  // namespace
 
@@ -69,9 +67,7 @@ void screen_write_text(std::string_view text) {
   if (units.empty()) return;
   host::ScreenInfo g;
   if (!geometry(g)) return;
-#ifndef _WIN32
   if (!g.cursor_known) return write_at_cursor(units);
-#endif
   if (g.width < 1 || g.height < 1) return;
   int x = g.cursor_x, y = g.cursor_y;
   std::vector<host::Cell> cells;
@@ -99,13 +95,11 @@ void screen_write_text(std::string_view text) {
 void screen_line_end() {
   host::ScreenInfo g;
   if (!geometry(g)) return;
-#ifndef _WIN32
   if (!g.cursor_known) {
     take_pending_scroll();
     host::write_console_line_end(process_values().screen_handle);
     return;
   }
-#endif
   if (g.cursor_y + 1 != g.height) {
     set_cursor(1, g.cursor_y + 2);
     return;

@@ -38,7 +38,7 @@ int16_t last_free_channel = 0;
 // The record of the last closed channel, ready for the next open: a run
 // opens a channel for every message, and would otherwise allocate the
 // record, its block and its name each time.
-std::unique_ptr<Channel> spare;
+std::unique_ptr<Channel> reusable_record;
 // Room past the last byte for the line scan, which reads whole vectors, and
 // for a whole 128-byte block whatever the record length.
 constexpr size_t standard_block = 128 + 16;
@@ -48,8 +48,8 @@ std::unique_ptr<Channel>& slot(int32_t number) { return table[static_cast<size_t
 // A record with every field 0, its block large enough for block_size.
 std::unique_ptr<Channel> new_record(int32_t block_size) {
   std::unique_ptr<Channel> c;
-  if (spare && block_size <= 128) {
-    c = std::move(spare);
+  if (reusable_record && block_size <= 128) {
+    c = std::move(reusable_record);
     std::unique_ptr<uint8_t[]> block = std::move(c->block);
     *c = Channel{};
     c->block = std::move(block);
@@ -61,8 +61,8 @@ std::unique_ptr<Channel> new_record(int32_t block_size) {
   return c;
 }
 
-void keep_spare(std::unique_ptr<Channel> c) {
-  if (!spare && c->block_size <= 128) spare = std::move(c);
+void keep_for_reuse(std::unique_ptr<Channel> c) {
+  if (!reusable_record && c->block_size <= 128) reusable_record = std::move(c);
 }
 
 // Whether a file just opened for writing is where this process's standard
@@ -87,22 +87,52 @@ bool is_standard_stream(host::Handle handle) {
   return known.result && std::find(streams.begin(), streams.end(), id) != streams.end();
 }
 
+uint32_t access_for(Mode mode) {
+  switch (mode) {
+    case Mode::input:
+      return host::generic_read;
+    case Mode::output:
+      return host::generic_write;
+    case Mode::append:
+      break;
+  }
+  return host::generic_read | host::generic_write;
+}
+
+// Output never leaves its folder, goes into a FIFO or device, or changes a
+// file's other names. A message file is nearly always new, and may be made
+// anew; a term mailbox nearly always exists.
+uint32_t flags_for(Mode mode) {
+  constexpr uint32_t output = host::open_no_follow | host::open_disk_file;
+  switch (mode) {
+    case Mode::output:
+      return output | host::open_create_first | host::open_own_file;
+    case Mode::append:
+      return output | host::open_single_name;
+    case Mode::input:
+      break;
+  }
+  return 0;
+}
+
 // Opens with the lock wait asked for: a sharing violation is tried again
 // after a pause that grows from 1 ms to 50 ms, until about five seconds
 // have passed. A holder that outlasts that is no run adding one record; from
 // then on a wait is a tenth of a second, so a run of many records against it
 // does not take hours.
-GateResult<host::Handle> open_file(const std::u16string& wide, uint32_t access,
-                                   host::Disposition disposition, host::Handle template_file,
-                                   LockWait wait) {
+GateResult<host::Handle> open_file(const std::u16string& wide, Mode mode,
+                                   const OpenOptions& options) {
   using namespace std::chrono;
   static bool waited_in_vain = false;
   const auto deadline = steady_clock::now() + (waited_in_vain ? milliseconds(100) : seconds(5));
   auto pause = milliseconds(1);
   for (;;) {
-    auto opened = run_system_call(
-        [&] { return host::create_file_w(wide, access, disposition, template_file); });
-    if (opened.result != host::invalid_handle || wait == LockWait::none ||
+    auto opened = run_system_call([&] {
+      return host::create_file_w(wide, access_for(mode),
+                                 mode == Mode::input ? host::open_existing : host::open_always,
+                                 flags_for(mode), options.permissions, options.folder);
+    });
+    if (opened.result != host::invalid_handle || options.wait == LockWait::none ||
         opened.last_error != host::win32::sharing_violation)
       return opened;
     if (steady_clock::now() >= deadline) {
@@ -137,18 +167,6 @@ ErrorStatus check_request(const std::u16string& wide, int32_t number, int32_t bl
   if (block_size < 1) return {error_code::invalid_argument, 0};
   if (find_channel(number)) return {error_code::channel_already_open, 0};
   return {};
-}
-
-uint32_t access_for(Mode mode) {
-  switch (mode) {
-    case Mode::input:
-      return host::generic_read;
-    case Mode::output:
-      return host::generic_write;
-    case Mode::append:
-      break;
-  }
-  return host::generic_read | host::generic_write;
 }
 
 // Output: a disk file is cut to length 0.
@@ -225,16 +243,12 @@ void open_channel(const std::string& name, int32_t number, Mode mode, int32_t re
   }
   c->mode = mode;
   c->block_size = static_cast<uint32_t>(block_size);
-  const Channel* lender =
-      options.template_channel > 0 ? find_channel(options.template_channel) : nullptr;
-  const auto opened = open_file(wide, access_for(mode),
-                                mode == Mode::input ? host::open_existing : host::open_always,
-                                lender ? lender->handle : host::invalid_handle, options.wait);
+  const auto opened = open_file(wide, mode, options);
   if (opened.result == host::invalid_handle) return raise_error(opened.code, opened.last_error);
   c->handle = opened.result;
   if (const ErrorStatus failed = start_channel(*c); failed.code) {
     abandon(c->handle);
-    keep_spare(std::move(c));
+    keep_for_reuse(std::move(c));
     return raise_error(failed.code, failed.host_error);
   }
   std::lock_guard lock(table_lock);
@@ -254,7 +268,7 @@ void close_channel(int32_t number) {
     first = run_system_call([&] { return host::set_end_of_file(c->handle); });
   const auto closed = run_system_call([&] { return host::close_handle(c->handle); });
   if (!first.failed()) first = closed;
-  keep_spare(std::move(c));
+  keep_for_reuse(std::move(c));
   if (first.failed()) raise_error(first.code, first.last_error);
 }
 
@@ -277,6 +291,33 @@ void discard_channel_file(int32_t number) {
   if (!c) return raise_error(error_code::channel_not_open);
   if (c->mode == Mode::input) return raise_error(error_code::bad_file_mode);
   run_system_call([&] { return host::set_file_disposition_delete(c->handle); }).raise();
+}
+
+uint64_t channel_position(int32_t number) {
+  const Channel* c = find_channel(number);
+  if (!c) return 0;
+  return c->mode == Mode::input ? c->file_position + c->buffer_index : c->file_position;
+}
+
+bool channel_on_disk(int32_t number) {
+  const Channel* c = find_channel(number);
+  return c && c->device_kind == DeviceKind::disk;
+}
+
+uint32_t new_file_permissions(int32_t number) {
+  const Channel* c = find_channel(number);
+  uint32_t bits = host::default_permissions;
+  if (!c || !run_system_call([&] { return host::get_file_permissions(c->handle, bits); }).result)
+    return host::default_permissions;
+  return (bits & 0666) | 0200;
+}
+
+host::FileStamp channel_file_stamp(int32_t number) {
+  host::FileStamp stamp;
+  const Channel* c = find_channel(number);
+  if (!c) return raise_error(error_code::channel_not_open), stamp;
+  if (run_system_call([&] { return host::get_file_stamp(c->handle, stamp); }).raise()) return {};
+  return stamp;
 }
 
 int32_t next_free_channel() {

@@ -47,17 +47,23 @@ inline constexpr size_t max_name = 255;
 //              waited for, a few seconds at most, before the open fails
 //              with access_error: other runs hold a term mailbox or a term file only
 //              for a moment;
-//   template_channel - a file created for output or append takes the
-//              permission bits of the file open on this channel (0: none);
+//   permissions - the permission bits a file created for output or append
+//              takes (new_file_permissions; masked by the umask);
 //   literal  - the name is a file's own (found on disk, or built from one):
-//              its "*" and "?" are characters, as a POSIX name may hold them.
+//              its "*" and "?" are characters, as a POSIX name may hold them;
+//   folder   - a folder from hold_folder (files/directories.h): the file is
+//              the one of the name's last part in that very folder.
 // A file that is this process's standard output or standard error is never
-// opened for writing (host error busy): its bytes would mix.
+// opened for writing (host error busy): its bytes would mix. Nor is output
+// ever written through a link at the name, into anything but a disk file,
+// or through another name (a hard link) of the file: an output file that
+// has one is given a new file of its own, an append file is refused.
 enum class LockWait { none, bounded };
 struct OpenOptions {
   LockWait wait = LockWait::none;
-  int32_t template_channel = 0;
+  uint32_t permissions = host::default_permissions;
   bool literal = false;
+  host::Handle folder = host::invalid_handle;
 };
 void open_channel(const std::string& name, int32_t number, Mode mode, int32_t record_length,
                   const OpenOptions& options = {});
@@ -76,6 +82,24 @@ void cut_channel(int32_t number, uint64_t length);
 // message file that could not be written whole must not pass for a message.
 // channel_not_open, bad_file_mode for an input channel, else the host's code.
 void discard_channel_file(int32_t number);
+
+// Input: the offset of the next unread byte; output and append: where the
+// next byte lands. 0 when the channel is not open.
+uint64_t channel_position(int32_t number);
+
+// Whether the channel is open on a disk file.
+bool channel_on_disk(int32_t number);
+
+// The permission bits for a file made from the one open on the channel: its
+// read and write bits, and always its owner's write bit, so that a read-only
+// mailbox does not make files the next run cannot replace. The host's
+// default when the channel is not open or the host cannot tell.
+uint32_t new_file_permissions(int32_t number);
+
+// The size and the last write and change times of the file open on the
+// channel, as they are now: what tells whether another program changed it.
+// channel_not_open, else the host's code (the stamp then all 0).
+host::FileStamp channel_file_stamp(int32_t number);
 
 // The first number after the one handed out last that is not open, wrapping
 // after 32767 to 1. The number is not reserved.

@@ -143,4 +143,10 @@ void make_dir(const std::string& name) {
   made.raise();
 }
 
+host::Handle hold_folder(const std::string& name) {
+  const auto held = run_system_call([&] { return host::open_folder_w(to_wide(name)); });
+  held.raise();
+  return held.result;
+}
+
 }  // namespace brevlith

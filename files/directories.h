@@ -72,5 +72,9 @@ bool entry_exists(const std::string& name);
 // the name exists or is over 255 units (never cut), else the host-error
 // table's code.
 void make_dir(const std::string& name);
+// Opens the folder `name` and holds it until the process ends, for files
+// opened in it (OpenOptions::folder): a folder renamed or linked to the name
+// meanwhile never receives them. invalid_handle and the host's code on failure.
+host::Handle hold_folder(const std::string& name);
 
 }  // namespace brevlith

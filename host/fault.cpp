@@ -16,7 +16,7 @@ constexpr std::array<std::string_view, static_cast<size_t>(Call::count)> names =
     "set_end_of_file",
     "read_file",
     "write_file",
-    "get_file_size_ex",
+    "get_file_stamp",
     "close_handle",
     "get_file_information_by_handle",
     "set_file_disposition_delete",
@@ -25,7 +25,9 @@ constexpr std::array<std::string_view, static_cast<size_t>(Call::count)> names =
     "find_close",
     "create_directory_w",
     "get_file_attributes_w",
-    "get_file_identity_w"};
+    "get_file_identity_w",
+    "open_folder_w",
+    "get_file_permissions"};
 
 struct Rule {
   Call kind;
@@ -90,7 +92,7 @@ Plan& plan() {
 
 std::string_view call_name(Call kind) { return names[static_cast<size_t>(kind)]; }
 
-bool strike(Call kind) {
+bool fails_now(Call kind) {
   Plan& p = plan();
   const uint64_t n = ++p.calls[static_cast<size_t>(kind)];
   for (const Rule& r : p.rules) {

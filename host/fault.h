@@ -25,7 +25,7 @@ enum class Call {
   set_end_of_file,
   read_file,
   write_file,
-  get_file_size_ex,
+  get_file_stamp,
   close_handle,
   get_file_information_by_handle,
   set_file_disposition_delete,
@@ -35,13 +35,15 @@ enum class Call {
   create_directory_w,
   get_file_attributes_w,
   get_file_identity_w,
+  open_folder_w,
+  get_file_permissions,
   count
 };
 
 std::string_view call_name(Call kind);
 
 // Counts the call; true (with the last error set) when it must fail.
-bool strike(Call kind);
+bool fails_now(Call kind);
 
 // The failure result of an operation, whatever its return type.
 struct Failure {
@@ -54,8 +56,8 @@ struct Failure {
 }  // namespace host::fault
 
 #ifdef BREVLITH_FAULTS
-#define BREVLITH_FAULT_POINT(kind)                                                      \
-  if (::host::fault::strike(::host::fault::Call::kind)) return ::host::fault::Failure { \
+#define BREVLITH_FAULT_POINT(kind)                                                         \
+  if (::host::fault::fails_now(::host::fault::Call::kind)) return ::host::fault::Failure { \
     }
 #else
 #define BREVLITH_FAULT_POINT(kind)

@@ -46,12 +46,19 @@ inline constexpr uint32_t filename_exced_range = 206;
 inline constexpr uint32_t bad_file_type = 222;  // here: not a disk file where one is written
 inline constexpr uint32_t stopped_on_symlink = 681;
 inline constexpr uint32_t invalid_flags = 1004;  // read, never reported: a code page refusing flags
-inline constexpr uint32_t bad_device = 1200;     // here: the name is a device (con, nul, com1, ...)
+inline constexpr uint32_t file_invalid = 1006;   // here: another file now stands at the name
+inline constexpr uint32_t too_many_links = 1142;  // here: the file has other names (hard links)
+inline constexpr uint32_t bad_device = 1200;  // here: the name is a device (con, nul, com1, ...)
 inline constexpr uint32_t cant_resolve_filename = 1921;
+// The customer bit: set, the low 16 bits are the host's own error number
+// (an errno) for a failure that has no Win32 counterpart.
+inline constexpr uint32_t host_own_error = 0x20000000u;
 }  // namespace win32
 
 uint32_t get_last_error();
 void set_last_error(uint32_t error);
+// The host's own words for a win32::host_own_error number, in lower case.
+Text host_error_text(uint32_t error);
 
 // ---- Process -------------------------------------------------------------
 
@@ -125,13 +132,11 @@ bool write_console_output_w(Handle h, const Cell* cells, int n, int x, int y);
 // Scrolls the rows 1..height-1 up by one; the bottom row becomes `fill`.
 bool scroll_console_screen_buffer_w(Handle h, Cell fill);
 bool set_console_cursor_position(Handle h, int x, int y);
-#ifndef _WIN32
 // For an unknown cursor: writes n cells where the cursor stands, the console
 // wrapping and scrolling them as it does its ordinary output, and ends the
-// line there (CR LF). Windows always knows its cursor and has neither.
+// line there (CR LF). Windows always knows its cursor and never needs them.
 bool write_console_cells_at_cursor(Handle h, const Cell* cells, int n);
 bool write_console_line_end(Handle h);
-#endif
 bool get_console_cursor_info(Handle h, uint32_t& size, bool& visible);
 bool set_console_cursor_info(Handle h, uint32_t size, bool visible);
 
@@ -143,22 +148,45 @@ enum Disposition { open_existing = 3, open_always = 4 };
 enum FileType { file_type_unknown = 0, file_type_disk = 1, file_type_char = 2, file_type_pipe = 3 };
 enum MoveMethod { file_begin = 0, file_current = 1, file_end = 2 };
 
+// What an open asks beyond access and disposition, as CreateFileW's flags
+// do; the host applies each, and decides nothing from the access itself.
+enum OpenFlags : uint32_t {
+  // Never through a link (or reparse point) at the name: stopped_on_symlink.
+  open_no_follow = 0x1,
+  // A disk file only: bad_file_type for a FIFO or device, access_denied for
+  // a folder.
+  open_disk_file = 0x2,
+  // With open_always: the file is nearly always new, so it is created first
+  // and opened only when it exists.
+  open_create_first = 0x4,
+  // A file with other names (hard links) is given a new file of its own
+  // under this name, the other names keeping the old one (on Windows it is
+  // refused, as open_single_name does).
+  open_own_file = 0x8,
+  // A file with other names (hard links) is refused: too_many_links.
+  open_single_name = 0x10,
+};
+// What a file this call creates may be used for (POSIX permission bits, masked
+// by the umask); existing files keep theirs, and Windows gives new files the
+// folder's inherited access rights.
+inline constexpr uint32_t default_permissions = 0666;
+
 // Opens or creates a file for exclusive use (share mode 0): while the handle
 // is open, every other open of the same file fails with sharing_violation.
 // The lock is held before the file's size is read, so the size is the one
-// no other program can change while the handle is open.
-// A file opened for writing is never reached through a link (or reparse
-// point) standing at its name (stopped_on_symlink), and must be a disk file
-// (bad_file_type otherwise; a folder gives access_denied): output never goes
-// outside its folder or into a FIFO or device. On Windows a file opened for
-// reading must be a disk file too, and a name whose last part is a reserved
-// device name (con, nul, com1, ...) is never opened at all (bad_device).
-// A file this call creates takes the permission bits of `template_file`
-// where the host has them (read and write bits, always writable by its
-// owner, masked by the umask); existing files keep theirs.
+// no other program can change while the handle is open. On Windows a file
+// opened for reading must be a disk file (its read may never end
+// otherwise), and a name whose last part is a reserved device name (con,
+// nul, com1, ...) is never opened at all (bad_device).
+// With `folder` (from open_folder_w) the file is the one of the name's last
+// part in that very folder, wherever the name's folder part leads by now.
 // A name holding U+0000 is refused with invalid_name. invalid_handle on failure.
-Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
-                     Handle template_file = invalid_handle);
+Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition, uint32_t flags = 0,
+                     uint32_t permissions = default_permissions, Handle folder = invalid_handle);
+// Opens a folder and holds it until close_handle: another folder renamed or
+// linked to its name meanwhile never receives the files opened in it (on
+// Windows the held folder cannot be renamed or removed).
+Handle open_folder_w(const Wide& name);
 FileType get_file_type(Handle h);
 // Moves the file pointer; returns the new absolute offset, or -1 on failure.
 int64_t set_file_pointer(Handle h, int64_t distance, MoveMethod method);
@@ -169,8 +197,18 @@ bool set_end_of_file(Handle h);
 bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done);
 // Writes n bytes at the file pointer in one request and advances it.
 bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done);
-// The file's size as it is now (another program may have changed it).
-bool get_file_size_ex(Handle h, int64_t& size);
+// The file's size and the times of its last write and last change (of its
+// contents or its metadata; the host's own units) as they are now: another
+// program may have changed them.
+struct FileStamp {
+  int64_t size = 0;
+  int64_t written = 0;
+  int64_t changed = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+bool get_file_stamp(Handle h, FileStamp& stamp);
+// The permission bits of the file (default_permissions where the host has none).
+bool get_file_permissions(Handle h, uint32_t& permissions);
 bool close_handle(Handle h);
 // Which file a handle is open on: two handles with the same identity reach
 // the same file (GetFileInformationByHandle's volume and file index).
@@ -183,6 +221,7 @@ bool get_file_information_by_handle(Handle h, FileIdentity& identity);
 // The file of a handle opened for writing goes when the handle is closed
 // (SetFileInformationByHandle with FileDispositionInfo); until then it stays
 // locked, so no other program's file of the same name is removed instead.
+// When another file has taken the name meanwhile, both stay (file_invalid).
 bool set_file_disposition_delete(Handle h);
 
 // ---- Directories ----------------------------------------------------------

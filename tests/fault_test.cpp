@@ -51,7 +51,7 @@ const std::map<std::string, uint32_t> injected_error = {
     {"set_end_of_file", 112},
     {"read_file", 31},
     {"write_file", 112},
-    {"get_file_size_ex", 31},
+    {"get_file_stamp", 31},
     {"close_handle", 31},
     {"get_file_information_by_handle", 6},
     {"set_file_disposition_delete", 5},
@@ -62,6 +62,8 @@ const std::map<std::string, uint32_t> injected_error = {
     {"get_volume_information_w", 31},
     {"get_file_attributes_w", 5},
     {"get_file_identity_w", 5},
+    {"open_folder_w", 5},
+    {"get_file_permissions", 6},
 };
 
 struct Outcome {

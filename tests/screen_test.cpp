@@ -266,9 +266,11 @@ struct SilentRun {
   std::chrono::milliseconds took{0};
   std::string terminal;  // everything the run wrote to the terminal
   bool settings_kept = false;
+  int left_to_read = 0;  // bytes typed ahead that the terminal still holds
 };
 
-SilentRun run_on_silent_terminal(bool background) {
+// `typed` is input the user typed ahead, waiting before the run starts.
+SilentRun run_on_silent_terminal(bool background, const std::string& typed = "") {
   SilentRun run;
   int master = -1, slave = -1;
   winsize size{};
@@ -277,6 +279,13 @@ SilentRun run_on_silent_terminal(bool background) {
   if (::openpty(&master, &slave, nullptr, nullptr, &size) != 0) return run;
   termios before{}, after{};
   ::tcgetattr(slave, &before);
+  if (!typed.empty()) {  // its echo shows that the terminal has taken it in
+    char echo[64];
+    pollfd p{master, POLLIN, 0};
+    if (::write(master, typed.data(), typed.size()) < 0 || ::poll(&p, 1, 1000) <= 0 ||
+        ::read(master, echo, sizeof echo) <= 0)
+      return run;
+  }
   const std::string binary = brevlith_binary();
   const char* argv[] = {binary.c_str(), "in.mbx", "/s=terms.txt", nullptr};
   const auto start = std::chrono::steady_clock::now();
@@ -324,6 +333,7 @@ SilentRun run_on_silent_terminal(bool background) {
     run.terminal.append(buffer, static_cast<size_t>(got));
   }
   ::tcgetattr(slave, &after);
+  ::ioctl(slave, FIONREAD, &run.left_to_read);
   run.settings_kept = before.c_iflag == after.c_iflag && before.c_oflag == after.c_oflag &&
                       before.c_cflag == after.c_cflag && before.c_lflag == after.c_lflag &&
                       std::equal(std::begin(before.c_cc), std::end(before.c_cc), after.c_cc);
@@ -348,6 +358,19 @@ TEST(Screen, ATerminalThatNeverAnswersGetsTheLineAtItsCursor) {
   // with no cursor moves and no scrolling.
   EXPECT_EQ(run.terminal, "\x1b[6n\x1b[37;40m" + term_line + "\x1b[0m\r\r\n");
   EXPECT_EQ(read_file("out.txt"), other_output());
+}
+
+// Keys typed ahead stay for the shell: the terminal is not asked, and the
+// line goes where the cursor is.
+TEST(Screen, TypedAheadInputIsNeitherReadNorAnsweredFor) {
+  BREVLITH_LINUX_ONLY("the Linux build's terminal screen path");
+  ScopedTempDir dir;
+  write_search_inputs();
+  const SilentRun run = run_on_silent_terminal(false, "ls -l\n");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(run.settings_kept);
+  EXPECT_EQ(run.terminal, "\x1b[37;40m" + term_line + "\x1b[0m\r\r\n");
+  EXPECT_EQ(run.left_to_read, 6);
 }
 
 TEST(Screen, ABackgroundJobNeitherAsksNorStops) {

@@ -229,13 +229,18 @@ TEST(ChangedWhileRead, AMailboxCutOrGrownByAnotherProgramIsReported) {
   } cases[] = {
       {"cut in the middle of a message", whole - whole / 3 - 7},
       {"grown by a message", whole + static_cast<off_t>(numbered_message(1001).size())},
+      {"rewritten in place at the same size", whole},
   };
   for (const auto& c : cases) {
     ScopedTempDir dir;
     write_file("big.mbx", joined(m));
     LiveRun run({"big.mbx"});
     ASSERT_TRUE(run.wait_until_output_full()) << c.label;
-    if (c.size_after < whole) {
+    if (c.size_after == whole) {
+      const int fd = ::open("big.mbx", O_WRONLY);
+      ASSERT_EQ(::pwrite(fd, "NEEDLE", 6, whole - 20), 6);
+      ::close(fd);
+    } else if (c.size_after < whole) {
       ASSERT_EQ(::truncate("big.mbx", c.size_after), 0);
     } else {
       const int fd = ::open("big.mbx", O_WRONLY | O_APPEND);
@@ -253,6 +258,30 @@ TEST(ChangedWhileRead, AMailboxCutOrGrownByAnotherProgramIsReported) {
         << c.label;
     EXPECT_EQ(read_file(message_file(1)), m[0]) << c.label;
   }
+}
+
+// The output folder renamed and replaced by a link while the run waits: a
+// message that then fails (over the file-size limit) is removed from the
+// folder the run holds, and nothing in the linked folder is touched.
+TEST(ChangedWhileRead, AnOutputFolderSwappedForALinkKeepsEveryMessageInTheFirst) {
+  BREVLITH_LINUX_ONLY("a folder is renamed and linked under a running process");
+  ScopedTempDir dir;
+  std::vector<std::string> m = numbered_messages(1000);
+  m.push_back(numbered_message(1001, 64 * 1024));
+  write_file("big.mbx", joined(m));
+  ::mkdir("victim", 0755);
+  write_file("victim/big-1001.txt", "not the tool's");
+  const rlimit limit{32 * 1024, 32 * 1024};
+  LiveRun run({"big.mbx"}, {.in_child = [&] { ::setrlimit(RLIMIT_FSIZE, &limit); }});
+  ASSERT_TRUE(run.wait_until_output_full());
+  ASSERT_EQ(::rename("brevlithoutput", "out.old"), 0);
+  ASSERT_EQ(::symlink("victim", "brevlithoutput"), 0);
+  const RunResult r = run.finish();
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err,
+            "brevlith: cannot write " + message_file(1001) + ": disk full or file too large\n");
+  EXPECT_EQ(read_file("victim/big-1001.txt"), "not the tool's");
+  EXPECT_EQ(list_dir("out.old").size(), 1000u);
 }
 
 }  // namespace

@@ -128,6 +128,8 @@ struct LiveOptions {
   bool stdin_on_terminal = false;
   // Standard output's pipe set O_NONBLOCK, as some parents hand it over.
   bool stdout_non_blocking = false;
+  // Run in the child before exec, e.g. to set a resource limit.
+  std::function<void()> in_child;
 };
 
 // A run of the built brevlith that the test steers while it goes on. Its

@@ -35,6 +35,10 @@ void report_unshown_failures(Outcome& outcome);
 std::string reason(const ErrorStatus& status);
 // A file name as the user writes it.
 std::string shown_name(std::string_view name);
+// `name` with each control byte (C0, 0x7F) as "?", or as \xNN with
+// `c0_as_hex`, and with `c1_masked` each C1 control, the UTF-8 form or a
+// byte outside any UTF-8 character, as "?" (not on Windows).
+std::string masked_name(std::string_view name, bool c0_as_hex, bool c1_masked);
 
 // The steps of one piece of work, each judged by its own error status: the
 // status is cleared after every step, so that a failure left by an earlier
@@ -52,7 +56,7 @@ class Steps {
   }
   // Runs a step whose failure is not this work's (a clean-up, standard output).
   template <class F>
-  void run_unjudged(F&& step) {
+  void run_ignoring_failure(F&& step) {
     step();
     scope_.take();
   }

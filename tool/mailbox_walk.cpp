@@ -19,30 +19,24 @@ namespace {
 // On a terminal a control byte in a name would act on it (set its title,
 // clear it): each is shown as "?", as ls does. Redirected, the bytes stay.
 std::string screen_name(const std::string& name) {
-  if (!process_values().stdout_is_console) return name;
-  std::string shown = name;
-  for (char& c : shown)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  return shown;
+  return process_values().stdout_is_console ? masked_name(name, false, true) : name;
 }
 
-// The mailbox's size now, -1 when the host cannot tell (`failed` then holds why).
-int64_t current_size(int32_t channel, ErrorStatus& failed) {
-  const Channel* open = find_channel(channel);
-  int64_t size = -1;
-  if (!open) return size;
-  const auto got = run_system_call([&] { return host::get_file_size_ex(open->handle, size); });
-  if (got.failed()) failed = {got.code, got.last_error}, size = -1;
-  return size;
+// The mailbox's size and change times now; `failed` holds why when the
+// host cannot tell.
+host::FileStamp current_stamp(ErrorStatus& failed) {
+  ErrorScope scope;
+  const host::FileStamp stamp = channel_file_stamp(mailbox_channel);
+  failed = scope.take();
+  return stamp;
 }
 
 // A mailbox read to its end by the rules, but whose end probably is not
 // what the user expects: a Ctrl-Z with more after it, or no CR at all.
 void warn_about_the_end(Run& run, const std::string& path, int32_t messages_read,
                         std::string_view last_message, int64_t size) {
-  const Channel* c = find_channel(mailbox_channel);
-  if (!c) return;
-  const uint64_t stop = c->file_position + c->buffer_index;
+  if (!find_channel(mailbox_channel)) return;
+  const uint64_t stop = channel_position(mailbox_channel);
   warn_if_ctrl_z_inside(run.outcome, path, stop, size, messages_read + 1);
   if (messages_read == 0 && last_message.size() >= 2)
     warn_if_lone_line_feeds(run.outcome, path, false,
@@ -137,9 +131,10 @@ class MailboxSplit {
     base_replaced_ = check_base_name(run_, base_name_, path_);
     // Another program that does not lock can cut or grow the mailbox while
     // it is read; its size at open and at the end tells.
-    const Channel* opened = find_channel(mailbox_channel);
-    sized_ = opened && opened->device_kind == DeviceKind::disk;
-    size_at_open_ = sized_ ? current_size(mailbox_channel, size_failure_) : -1;
+    run_.output_permissions = new_file_permissions(mailbox_channel);
+    sized_ = channel_on_disk(mailbox_channel);
+    at_open_ = sized_ ? current_stamp(size_failure_) : host::FileStamp{};
+    size_at_open_ = sized_ ? at_open_.size : -1;
     return true;
   }
 
@@ -184,15 +179,15 @@ class MailboxSplit {
   void check_the_end() {
     const bool read_whole = state_ == SplitState::read_to_end;
     if (sized_ && read_whole) {
-      const int64_t size_now =
-          size_failure_.code ? -1 : current_size(mailbox_channel, size_failure_);
+      // A rewrite in place at the same size shows in the times alone.
+      const host::FileStamp now = size_failure_.code ? at_open_ : current_stamp(size_failure_);
       if (size_failure_.code)
         report(run_.outcome, "cannot tell whether mailbox " + shown_name(path_) +
                                  " changed while it was read: " + reason(size_failure_));
-      else if (size_now != size_at_open_)
+      else if (now != at_open_)
         report(run_.outcome, "mailbox " + shown_name(path_) + " changed while it was read (" +
                                  std::to_string(size_at_open_) + " bytes when opened, " +
-                                 std::to_string(size_now) +
+                                 std::to_string(now.size) +
                                  " at the end): its last message may be cut off or messages "
                                  "missing; run again when no other program writes to it");
     }
@@ -206,16 +201,15 @@ class MailboxSplit {
   // that it holds, once for the single term it holds, or once in normal mode.
   void search_and_write(std::string_view message) {
     if (!run_.searcher) {
-      write_selected_message(files_written_, base_name_, message, run_.search_term, run_.outcome);
+      write_selected_message(files_written_, base_name_, message, run_.search_term, run_);
     } else {
       const std::vector<char>& hits = run_.searcher->search(message);
       if (run_.term_count == 0) {
         if (hits[0])
-          write_selected_message(files_written_, base_name_, message, run_.search_term,
-                                 run_.outcome);
+          write_selected_message(files_written_, base_name_, message, run_.search_term, run_);
       } else {
         for (const uint32_t i : run_.searcher->selected())
-          write_selected_message(files_written_, base_name_, message, run_.terms[i], run_.outcome);
+          write_selected_message(files_written_, base_name_, message, run_.terms[i], run_);
       }
     }
     ++messages_read_;
@@ -258,6 +252,7 @@ class MailboxSplit {
   bool base_replaced_ = false;  // an earlier mailbox of this run had the same base name
   ErrorStatus size_failure_;
   int64_t size_at_open_ = -1;
+  host::FileStamp at_open_;
   TextBuffer message_;
   size_t line_start_ = 0;
   ErrorScope scope_;
@@ -309,7 +304,8 @@ bool prepare_output_directory(Run& run) {
   } else {
     print_line("Note: Files will be written to .\\brevlithoutput");
   }
-  return true;
+  return run_step(run.outcome, "cannot use the output folder " + folder,
+                  [&] { run.output_folder = hold_folder(folder); });
 }
 
 namespace {

@@ -45,7 +45,7 @@ std::string file_stem(const std::string& term) {
 }
 
 void write_selected_message(int32_t& message_number, const std::string& base_name,
-                            std::string_view message, const std::string& term, Outcome& outcome) {
+                            std::string_view message, const std::string& term, Run& run) {
   const int32_t channel = next_free_channel();
   ++message_number;
   // Kept from message to message, so that building the name allocates nothing.
@@ -63,14 +63,14 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
   const bool opened = steps.run([&] {
     open_channel(name, channel, term.empty() ? Mode::output : Mode::append, 128,
                  {.wait = term.empty() ? LockWait::none : LockWait::bounded,
-                  .template_channel = mailbox_channel,
-                  .literal = true});
+                  .permissions = run.output_permissions,
+                  .literal = true,
+                  .folder = run.output_folder});
   });
-  const Channel* open = find_channel(channel);
-  const uint64_t record_start = open ? open->file_position : 0;
-  const bool first_append = opened && !term.empty() && outcome.ends_checked.insert(name).second;
+  const uint64_t record_start = channel_position(channel);
+  const bool first_append = opened && !term.empty() && run.outcome.ends_checked.insert(name).second;
   const bool placed =
-      !first_append || steps.run([&] { check_last_record(channel, name, outcome); });
+      !first_append || steps.run([&] { check_last_record(channel, name, run.outcome); });
   const bool written = opened && placed &&
                        (term.empty() || steps.run([&] { write_line_end(channel); })) &&
                        steps.run([&] { write_text(channel, message); });
@@ -78,17 +78,22 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
   // half of this one. A message file cut short would pass for the whole
   // message; this run created or cut it, so nothing of anyone else's goes
   // with it. Its number stays taken.
+  Steps take_back;
   if (opened && !written)
-    steps.run_unjudged([&] {
+    take_back.run([&] {
       if (term.empty())
         discard_channel_file(channel);
       else
         cut_channel(channel, record_start);
     });
   // Standard output's own failures are not this message's.
-  if (!term.empty()) steps.run_unjudged([] { print_text("X"); });
+  if (!term.empty()) steps.run_ignoring_failure([] { print_text("X"); });
   steps.run([&] { close_channel(channel); });
-  if (steps.failure().code) report_output_failure(outcome, name, steps.failure());
+  if (steps.failure().code) report_output_failure(run.outcome, name, steps.failure());
+  if (take_back.failure().code)
+    report(run.outcome, "the incomplete message in " + shown_name(name) +
+                            " could not be taken back: " + reason(take_back.failure()) +
+                            "; remove it by hand");
 }
 
 }  // namespace brevlith

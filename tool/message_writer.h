@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "tool/diagnostics.h"
+#include "tool/run.h"
 
 namespace brevlith {
 
@@ -20,6 +20,6 @@ std::string file_stem(const std::string& term);
 // Writes one message that the term selects (or every message, for ""):
 // counts it, writes it, marks a term's hit with "X".
 void write_selected_message(int32_t& message_number, const std::string& base_name,
-                            std::string_view message, const std::string& term, Outcome& outcome);
+                            std::string_view message, const std::string& term, Run& run);
 
 }  // namespace brevlith

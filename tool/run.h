@@ -12,8 +12,7 @@
 
 namespace brevlith {
 
-// The channel each mailbox is read on (the term file's before the walk); its
-// file lends new output files their permission bits.
+// The channel each mailbox is read on (the term file's before the walk).
 inline constexpr int32_t mailbox_channel = 1;
 
 // One walk of the run: a pattern the tool matches, or (exact) a name the
@@ -45,6 +44,11 @@ struct Run {
   Outcome outcome;
   // Whether a term mailbox got a record from an earlier mailbox of this run.
   bool appended = false;
+  // The output folder, held from the output-folder step on: every message
+  // file of the run lands in that one folder, whatever its name leads to.
+  host::Handle output_folder = host::invalid_handle;
+  // The permission bits of the new files made from the mailbox being read.
+  uint32_t output_permissions = host::default_permissions;
   // The signal the run stopped for, 0 while it goes on.
   int stop_signal = 0;
 };

@@ -74,9 +74,9 @@ bool load_terms(Run& run) {
     return false;
   }
   run.term_count = static_cast<int32_t>(run.terms.size());
-  if (const Channel* c = find_channel(term_channel); c && run.term_count == 1)
+  if (find_channel(term_channel) && run.term_count == 1)
     warn_if_lone_line_feeds(run.outcome, run.search_term, true, run.terms[0],
-                            c->file_position + c->buffer_index);
+                            channel_position(term_channel));
   close_channel(term_channel);
   try {
     if (opened.code == 0) warn_about_terms(run.outcome, run.search_term, run.terms);

@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <cstring>
 
 #include "host/posix/posix.h"
 
@@ -36,6 +37,8 @@ const std::vector<ErrnoRow>& errno_table() {
 uint32_t win32_from_errno(int e) {
   for (const ErrnoRow& row : errno_table())
     if (row.errno_value == e) return row.win32_error;
+  // Kept as the host's own number, so that the report gives its true reason.
+  if (e > 0 && e <= 0xFFFF) return win32::host_own_error | static_cast<uint32_t>(e);
   return win32::gen_failure;
 }
 
@@ -50,5 +53,10 @@ bool fail(uint32_t error) {
 
 namespace host {
 uint32_t get_last_error() { return posix::last_error; }
+Text host_error_text(uint32_t error) {
+  Text text = std::strerror(static_cast<int>(error & 0xFFFF));
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] + 32);
+  return text;
+}
 void set_last_error(uint32_t error) { posix::last_error = error; }
 }  // namespace host

@@ -53,9 +53,17 @@ TEST(ErrnoTable, EachRowReadsAsWhatHappened) {
   }
 }
 
-TEST(ErrnoTable, AnythingElseIsAGeneralFailure) {
-  for (int e : {0, EINTR, EXDEV, ENOTEMPTY, ETIMEDOUT, EBUSY, ENOTSUP, 100000, -1})
-    EXPECT_EQ(win32_from_errno(e), win32::gen_failure) << "errno " << e;
+// Anything else keeps the host's own number and reads as the host's words,
+// never as an invented input/output error.
+TEST(ErrnoTable, AnythingElseIsTheHostsOwnReason) {
+  const std::map<int, std::string> said = {{ESTALE, "stale file handle"},
+                                           {ENOLCK, "no locks available"}};
+  for (const auto& [e, text] : said) {
+    const uint32_t own = win32_from_errno(e);
+    EXPECT_EQ(brevlith::error_code_for_host_error(own), brevlith::error_code::media_error);
+    EXPECT_EQ(brevlith::reason({brevlith::error_code_for_host_error(own), own}), text);
+  }
+  for (int e : {0, 100000, -1}) EXPECT_EQ(win32_from_errno(e), win32::gen_failure) << e;
 }
 
 TEST(ErrnoTable, FailErrnoSetsTheLastError) {

@@ -50,12 +50,20 @@ struct File final : Object {
   int64_t pos = 0;
   int64_t size = 0;  // disk files: kept current, since we hold the only lock
   FileIdentity identity;
-  mode_t mode = 0;    // as opened: a template for the files made from it
-  std::string path;   // files opened for writing, to remove one left incomplete
+  mode_t mode = 0;  // as opened
+  // Files opened for writing, to remove one left incomplete: its name in
+  // `folder` (a held folder's descriptor, or the current directory).
+  int folder = AT_FDCWD;
+  std::string path;
   ReadWindow window;  // disk files opened for reading
   ~File() override {
     if (!stream && fd >= 0) ::close(fd);
   }
+};
+
+struct Folder final : Object {
+  int fd = -1;
+  ~Folder() override { ::close(fd); }
 };
 
 // Every 128-byte refill looks its file up twice: an exact type test is one
@@ -106,19 +114,12 @@ inline bool read_disk(File& f, char* buffer, uint32_t n, uint32_t& done) {
                        });
 }
 
-// The mode a new output file is created with: the template's read and
-// write bits, and always its owner's write bit, so a read-only mailbox does
-// not make message files that the next run cannot replace.
-mode_t creation_mode(Handle template_file) {
-  const File* t = find_file(template_file);
-  return t && !t->stream ? (t->mode & 0666) | S_IWUSR : 0666;
-}
-
 // Why an open for writing that did not follow a link failed: ELOOP is a link
 // at the name itself unless a folder on the way loops.
-uint32_t write_open_error(const std::string& path, int e) {
+uint32_t write_open_error(int folder, const std::string& path, int e) {
   struct stat st;
-  if (e == ELOOP && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+  if (e == ELOOP && ::fstatat(folder, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st.st_mode))
     return win32::stopped_on_symlink;
   if (e == ENXIO) return win32::bad_file_type;  // a FIFO nobody reads, or a socket
   return win32_from_errno(e);
@@ -208,63 +209,103 @@ Handle get_std_handle(StdHandle which) {
   return std_handle(which == std_input ? 0 : which == std_output ? 1 : 2);
 }
 
-Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
-                     Handle template_file) {
+Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition, uint32_t flags,
+                     uint32_t permissions, Handle folder) {
   BREVLITH_FAULT_POINT(create_file_w);
   thread_local std::string path;  // kept: one file is opened per message
   if (!to_path(name, path)) return invalid_handle;
   if (path.empty()) return fail(win32::file_not_found), invalid_handle;
+  int at = AT_FDCWD;
+  if (folder != invalid_handle) {
+    const Object* held = find_object(folder);
+    if (!held || typeid(*held) != typeid(Folder))
+      return fail(win32::invalid_handle), invalid_handle;
+    at = static_cast<const Folder*>(held)->fd;
+    path.erase(0, path.rfind('/') + 1);  // npos + 1: the whole name
+  }
   const bool writing = access & generic_write;
-  // Never hang on a FIFO (cleared below for what may be read), and never
-  // write through a link at the name: it could point anywhere.
-  int flags = O_NOCTTY | O_NONBLOCK | (writing ? O_NOFOLLOW : 0);
+  const bool no_follow = flags & open_no_follow;
+  // Never hang on a FIFO (cleared below for what may be read).
+  int open_flags = O_NOCTTY | O_NONBLOCK | (no_follow ? O_NOFOLLOW : 0);
   if ((access & generic_read) && writing)
-    flags |= O_RDWR;
+    open_flags |= O_RDWR;
   else if (writing)
-    flags |= O_WRONLY;
+    open_flags |= O_WRONLY;
   else
-    flags |= O_RDONLY;
+    open_flags |= O_RDONLY;
 
   int fd = -1;
   const auto create = [&] {
-    fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, creation_mode(template_file));
-    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), flags);  // made in between
+    fd = ::openat(at, path.c_str(), open_flags | O_CREAT | O_EXCL, permissions & 07777);
+    if (fd < 0 && errno == EEXIST) fd = ::openat(at, path.c_str(), open_flags);  // made in between
   };
-  if (disposition == open_always && !(access & generic_read)) {
-    // A file opened only to be written (a message file) is nearly always
-    // new; one opened to be added to (a term's mailbox) nearly always
-    // exists, and is created only when it does not.
-    create();
-  } else {
-    fd = ::open(path.c_str(), flags);
-    if (fd < 0 && errno == ENOENT && disposition == open_always) create();
-  }
-  if (fd < 0) {
-    if (errno == ENOENT) return fail(missing_error(path)), invalid_handle;
-    return fail(writing ? write_open_error(path, errno) : win32_from_errno(errno)), invalid_handle;
-  }
-  // The lock comes before anything is done to the file, and before its size
-  // is trusted: a file just created may already have been written by another
-  // run between our create and our lock.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int e = errno;
+  struct stat st;
+  for (bool unlinked = false;;) {
+    if (disposition == open_always && (flags & open_create_first)) {
+      create();
+    } else {
+      fd = ::openat(at, path.c_str(), open_flags);
+      if (fd < 0 && errno == ENOENT && disposition == open_always) create();
+    }
+    if (fd < 0) {
+      if (errno == ENOENT)
+        return fail(at == AT_FDCWD ? missing_error(path) : win32::path_not_found), invalid_handle;
+      return fail(writing ? write_open_error(at, path, errno) : win32_from_errno(errno)),
+             invalid_handle;
+    }
+    // The lock comes before anything is done to the file, and before its
+    // size is trusted: a file just created may already have been written by
+    // another run between our create and our lock.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int e = errno;
+      ::close(fd);
+      return fail(e == EWOULDBLOCK ? win32::sharing_violation : win32_from_errno(e)),
+             invalid_handle;
+    }
+    if (::fstat(fd, &st) != 0) {
+      const int e = errno;
+      ::close(fd);
+      return fail(win32_from_errno(e)), invalid_handle;
+    }
+    // The link count is in the stat taken anyway: no call more.
+    const bool alone = flags & (open_own_file | open_single_name);
+    if (!alone || st.st_nlink <= 1 || !S_ISREG(st.st_mode)) break;
+    const bool renamed =
+        (flags & open_own_file) && !unlinked && ::unlinkat(at, path.c_str(), 0) == 0;
     ::close(fd);
-    return fail(e == EWOULDBLOCK ? win32::sharing_violation : win32_from_errno(e)), invalid_handle;
+    if (!renamed) return fail(win32::too_many_links), invalid_handle;
+    unlinked = true;
   }
   auto file = std::make_unique<File>();
   file->fd = fd;
-  struct stat st;
-  if (::fstat(fd, &st) != 0) return fail_errno(), invalid_handle;  // File closes fd
   // A folder is refused as Windows refuses it.
   if (S_ISDIR(st.st_mode)) return fail(win32::access_denied), invalid_handle;
-  if (writing && !S_ISREG(st.st_mode)) return fail(win32::bad_file_type), invalid_handle;
+  if ((flags & open_disk_file) && !S_ISREG(st.st_mode))
+    return fail(win32::bad_file_type), invalid_handle;
   file->type = type_of(st);
   file->size = st.st_size;
   file->mode = st.st_mode;
   file->identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-  if (writing) file->path = path;
+  if (writing) {
+    file->folder = at;
+    file->path = path;
+  }
   if (file->type != file_type_disk) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return add_object(std::move(file));
+}
+
+Handle open_folder_w(const Wide& name) {
+  BREVLITH_FAULT_POINT(open_folder_w);
+  std::string path;
+  if (!to_path(name, path)) return invalid_handle;
+  if (path.empty()) return fail(win32::path_not_found), invalid_handle;
+  auto folder = std::make_unique<Folder>();
+  folder->fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder->fd < 0) {
+    const int e = errno;
+    return fail(e == ENOENT ? missing_error(path) : win32_from_errno(e)), invalid_handle;
+  }
+  return add_object(std::move(folder));
 }
 
 FileType get_file_type(Handle h) {
@@ -338,13 +379,23 @@ bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
   return true;
 }
 
-bool get_file_size_ex(Handle h, int64_t& size) {
-  BREVLITH_FAULT_POINT(get_file_size_ex);
+bool get_file_stamp(Handle h, FileStamp& stamp) {
+  BREVLITH_FAULT_POINT(get_file_stamp);
   File* f = find_file(h);
   if (!f) return fail(win32::invalid_handle);
   struct stat st;
   if (::fstat(f->fd, &st) != 0) return fail_errno();
-  size = st.st_size;
+  constexpr int64_t ns = 1000000000;
+  stamp = {st.st_size, st.st_mtim.tv_sec * ns + st.st_mtim.tv_nsec,
+           st.st_ctim.tv_sec * ns + st.st_ctim.tv_nsec};
+  return true;
+}
+
+bool get_file_permissions(Handle h, uint32_t& permissions) {
+  BREVLITH_FAULT_POINT(get_file_permissions);
+  const File* f = find_file(h);
+  if (!f) return fail(win32::invalid_handle);
+  permissions = f->stream ? default_permissions : f->mode & 07777;
   return true;
 }
 
@@ -384,7 +435,13 @@ bool set_file_disposition_delete(Handle h) {
   if (f->path.empty()) return fail(win32::access_denied);  // not opened for writing
   // Removed now, while our lock still keeps other runs out of the file; the
   // name is free for the next run at once, as on Windows after the close.
-  if (::unlink(f->path.c_str()) != 0) return fail_errno();
+  // A file another program put at the name meanwhile is not ours to remove.
+  struct stat st;
+  if (::fstatat(f->folder, f->path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return fail_errno();
+  if (FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)} !=
+      f->identity)
+    return fail(win32::file_invalid);
+  if (::unlinkat(f->folder, f->path.c_str(), 0) != 0) return fail_errno();
   f->path.clear();
   return true;
 }

@@ -17,7 +17,8 @@ struct ErrnoRow {
 };
 // The whole table, for tests that walk it.
 const std::vector<ErrnoRow>& errno_table();
-// Win32 error number for errno; anything not in the table is gen_failure.
+// Win32 error number for errno; one not in the table is kept as the host's
+// own (win32::host_own_error | errno).
 uint32_t win32_from_errno(int errno_value);
 // Sets the last error from errno and returns false, for one-line call sites.
 bool fail_errno();

@@ -134,7 +134,12 @@ bool read_cursor(int screen_fd, int& row, int& column) {
     quiet.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     quiet.c_cc[VMIN] = 0;
     quiet.c_cc[VTIME] = 0;
-    if (set_attributes(in, quiet) && put(screen_fd, "\x1b[6n"))
+    // Keys typed ahead (the next command) are the user's: with any waiting,
+    // the terminal is not asked, and the answer never read along with them.
+    // Counted once the line is no longer held back for editing.
+    int waiting = 0;
+    if (set_attributes(in, quiet) && ::ioctl(in, FIONREAD, &waiting) == 0 && waiting == 0 &&
+        put(screen_fd, "\x1b[6n"))
       report = read_report(in, row, column);
     // Also after a failed set, which may have changed some of the settings.
     set_attributes(in, saved);

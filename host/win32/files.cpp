@@ -70,41 +70,44 @@ bool is_device_name(const Wide& name) {
 
 }  // namespace
 
-Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition, Handle) {
+// The folder is held so that it cannot be renamed or removed: the name of
+// a file in it still leads there.
+Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition, uint32_t flags,
+                     uint32_t, Handle) {
   // New files take the output folder's inherited security, which Windows
-  // gives them anyway; a template would copy the mailbox's read-only flag.
+  // gives them anyway; the mailbox's bits would copy its read-only flag.
   if (refuse_nul(name)) return invalid_handle;
   if (is_device_name(name)) return SetLastError(win32::bad_device), invalid_handle;
   const bool writing = access & generic_write;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  // A file opened for writing is opened as itself, never through a reparse
-  // point at its name, and with the right to remove it if it ends incomplete.
-  const HANDLE h =
-      CreateFileW(wide_chars(name), access | (writing ? DELETE : 0), 0, &inheritable,
-                  static_cast<DWORD>(disposition),
-                  FILE_ATTRIBUTE_NORMAL | (writing ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
+  // A file opened for writing is opened with the right to remove it if it
+  // ends incomplete.
+  const HANDLE h = CreateFileW(
+      wide_chars(name), access | (writing ? DELETE : 0), 0, &inheritable,
+      static_cast<DWORD>(disposition),
+      FILE_ATTRIBUTE_NORMAL | (flags & open_no_follow ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr);
   if (h == INVALID_HANDLE_VALUE) return invalid_handle;
   const DWORD error = GetLastError();  // the caller may judge the open by it
-  if (writing) {
-    BY_HANDLE_FILE_INFORMATION info;
-    DWORD refused = win32::success;
-    if (GetFileType(h) != FILE_TYPE_DISK)
-      refused = win32::bad_file_type;
-    else if (!GetFileInformationByHandle(h, &info))
-      refused = GetLastError();
-    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-      refused = win32::stopped_on_symlink;
-    if (refused != win32::success) {
-      CloseHandle(h);
-      SetLastError(refused);
-      return invalid_handle;
-    }
-  } else if (GetFileType(h) != FILE_TYPE_DISK) {
-    // A pipe or device reached by another name: a read of it may never end.
+  BY_HANDLE_FILE_INFORMATION info;
+  DWORD refused = win32::success;
+  const bool single = flags & (open_own_file | open_single_name);
+  const bool examined = single || (flags & open_no_follow);
+  // A pipe or device reached by another name: a read of it may never end.
+  if (((flags & open_disk_file) || !writing) && GetFileType(h) != FILE_TYPE_DISK)
+    refused = win32::bad_file_type;
+  else if (examined && !GetFileInformationByHandle(h, &info))
+    refused = GetLastError();
+  else if (examined && (flags & open_no_follow) &&
+           (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    refused = win32::stopped_on_symlink;
+  else if (examined && single && info.nNumberOfLinks > 1)
+    refused = win32::too_many_links;  // its other names must keep their bytes
+  if (refused != win32::success) {
     CloseHandle(h);
-    SetLastError(win32::bad_file_type);
+    SetLastError(refused);
     return invalid_handle;
-  } else if (access == generic_read) {
+  }
+  if (access == generic_read) {
     try {
       auto r = std::make_unique<ReadAhead>();
       r->handle = h;
@@ -177,11 +180,28 @@ bool set_file_disposition_delete(Handle h) {
   return SetFileInformationByHandle(native(h), FileDispositionInfo, &info, sizeof info) != 0;
 }
 
-bool get_file_size_ex(Handle h, int64_t& size) {
-  LARGE_INTEGER got;
-  if (!GetFileSizeEx(native(h), &got)) return false;
-  size = got.QuadPart;
+bool get_file_stamp(Handle h, FileStamp& stamp) {
+  LARGE_INTEGER size;
+  FILE_BASIC_INFO basic;
+  if (!GetFileSizeEx(native(h), &size) ||
+      !GetFileInformationByHandleEx(native(h), FileBasicInfo, &basic, sizeof basic))
+    return false;
+  stamp = {size.QuadPart, basic.LastWriteTime.QuadPart, basic.ChangeTime.QuadPart};
   return true;
+}
+
+bool get_file_permissions(Handle, uint32_t& permissions) {
+  permissions = default_permissions;  // new files take the folder's access rights
+  return true;
+}
+
+Handle open_folder_w(const Wide& name) {
+  if (refuse_nul(name)) return invalid_handle;
+  // No FILE_SHARE_DELETE: nobody renames or removes the folder while held.
+  const HANDLE h =
+      CreateFileW(wide_chars(name), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  return h == INVALID_HANDLE_VALUE ? invalid_handle : wrap(h);
 }
 
 bool close_handle(Handle h) {

@@ -161,6 +161,8 @@ Text to_text_in(UINT code_page, std::u16string_view wide, bool* replaced) {
 using namespace win32_host;
 
 uint32_t get_last_error() { return GetLastError(); }
+// Every failure here is a Win32 number already: none is the host's own.
+Text host_error_text(uint32_t error) { return "system error " + std::to_string(error); }
 void set_last_error(uint32_t error) { SetLastError(error); }
 
 // ---- Process -------------------------------------------------------------
@@ -272,6 +274,20 @@ bool scroll_console_screen_buffer_w(Handle h, Cell fill) {
   blank.Char.UnicodeChar = static_cast<wchar_t>(fill.ch);
   blank.Attributes = fill.attribute;
   return ScrollConsoleScreenBufferW(native(h), &source, nullptr, {0, 0}, &blank) != 0;
+}
+
+// A console always tells where its cursor is, so the screen path never
+// needs these; they write as the console's ordinary output would.
+bool write_console_cells_at_cursor(Handle h, const Cell* cells, int n) {
+  std::wstring text;
+  for (int i = 0; i < n; ++i) text += static_cast<wchar_t>(cells[i].ch);
+  DWORD done = 0;
+  return WriteConsoleW(native(h), text.data(), static_cast<DWORD>(n), &done, nullptr) != 0;
+}
+
+bool write_console_line_end(Handle h) {
+  DWORD done = 0;
+  return WriteConsoleW(native(h), L"\r\n", 2, &done, nullptr) != 0;
 }
 
 bool set_console_cursor_position(Handle h, int x, int y) {

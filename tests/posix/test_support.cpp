@@ -265,6 +265,7 @@ LiveRun::LiveRun(const std::vector<std::string>& args, const LiveOptions& option
                    slave, terminal_})
       if (fd >= 0) ::close(fd);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) ::signal(sig, SIG_DFL);
+    if (options.in_child) options.in_child();
     std::vector<char*> argv{const_cast<char*>(native_brevlith_binary().c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);

@@ -8,6 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+source scripts/install_missing.sh
 kinds=("$@")
 [ ${#kinds[@]} -gt 0 ] || kinds=(deb zip)
 jobs="${BREVLITH_JOBS:-$(nproc)}"
@@ -37,9 +38,11 @@ check_installed() {
 for kind in "${kinds[@]}"; do
   case "$kind" in
   deb)
-    for tool in dpkg-shlibdeps file lintian; do
-      command -v $tool >/dev/null || { echo "missing $tool: apt-get install dpkg-dev file lintian" >&2; exit 2; }
-    done
+    missing=()
+    command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
+    command -v file >/dev/null || missing+=(file)
+    command -v lintian >/dev/null || missing+=(lintian)
+    install_missing "${missing[@]}"
     # scripts/test.sh's cache options, as scripts/sample.sh does.
     tests=OFF
     [ -f /usr/include/gtest/gtest.h ] && tests=ON
@@ -63,8 +66,7 @@ for kind in "${kinds[@]}"; do
     echo "$deb: lintian passes"
     ;;
   zip)
-    command -v x86_64-w64-mingw32-g++-posix >/dev/null ||
-      { echo "missing mingw-w64: apt-get install g++-mingw-w64-x86-64" >&2; exit 2; }
+    command -v x86_64-w64-mingw32-g++-posix >/dev/null || install_missing g++-mingw-w64-x86-64
     # scripts/windows-test.sh's folder and options.
     cmake -S . -B build/windows -G Ninja --no-warn-unused-cli \
       -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \

@@ -4,9 +4,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-for tool in cmake g++; do
-  command -v "$tool" >/dev/null || { echo "missing $tool: apt-get install cmake g++" >&2; exit 2; }
-done
+source scripts/install_missing.sh
+missing=()
+command -v cmake >/dev/null || missing+=(cmake)
+command -v g++ >/dev/null || missing+=(g++)
+install_missing "${missing[@]}"
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 # scripts/test.sh's cache options where GoogleTest is there, so that running

@@ -2,7 +2,8 @@
 # Builds brevlith and runs every test (unit and end-to-end) with CTest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# Every package the tests need, named at once before anything is built.
+# Every package the tests need, installed or named at once before anything is built.
+source scripts/install_missing.sh
 missing=()
 command -v cmake >/dev/null || missing+=(cmake)
 command -v g++ >/dev/null || missing+=(g++)
@@ -11,10 +12,7 @@ command -v g++ >/dev/null || missing+=(g++)
 command -v tmux >/dev/null || missing+=(tmux)
 command -v strace >/dev/null || missing+=(strace)
 command -v groff >/dev/null || missing+=(groff-base)
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "missing: apt-get install ${missing[*]}" >&2
-  exit 2
-fi
+install_missing "${missing[@]}"
 generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 # The same cache options as scripts/sample.sh, so that one after the other

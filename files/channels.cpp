@@ -320,6 +320,27 @@ host::FileStamp channel_file_stamp(int32_t number) {
   return stamp;
 }
 
+bool channel_is_open(int32_t number) { return find_channel(number) != nullptr; }
+
+bool read_channel_tail(int32_t number, uint32_t count, std::string& tail) {
+  tail.clear();
+  const Channel* c = find_channel(number);
+  if (!c) return raise_error(error_code::channel_not_open), false;
+  const uint32_t want = c->file_position < count ? static_cast<uint32_t>(c->file_position) : count;
+  if (want == 0) return true;
+  tail.resize(want);
+  uint32_t got = 0;
+  const auto looked = run_system_call([&] {
+    return host::set_file_pointer(c->handle, -static_cast<int64_t>(want), host::file_end) >= 0 &&
+           host::read_file(c->handle, tail.data(), want, got);
+  });
+  const auto back =
+      run_system_call([&] { return host::set_file_pointer(c->handle, 0, host::file_end); });
+  if (back.raise()) return tail.clear(), false;
+  if (looked.failed() || !looked.result || got != want) tail.clear();
+  return true;
+}
+
 int32_t next_free_channel() {
   std::lock_guard open(open_lock);
   do {

@@ -101,6 +101,16 @@ uint32_t new_file_permissions(int32_t number);
 // channel_not_open, else the host's code (the stamp then all 0).
 host::FileStamp channel_file_stamp(int32_t number);
 
+// Whether a channel of this number is open.
+bool channel_is_open(int32_t number);
+
+// For a channel open for output or append: the last `count` bytes of its
+// file into `tail` (fewer when the file is shorter, none when they cannot be
+// read, which raises nothing), the position left at the file's end. False,
+// with the host's code raised, when the position could not be set back to
+// the end: a write then would land over the bytes just read.
+bool read_channel_tail(int32_t number, uint32_t count, std::string& tail);
+
 // The first number after the one handed out last that is not open, wrapping
 // after 32767 to 1. The number is not reserved.
 int32_t next_free_channel();

@@ -26,7 +26,7 @@ std::string screen_name(const std::string& name) {
 // host cannot tell.
 host::FileStamp current_stamp(ErrorStatus& failed) {
   ErrorScope scope;
-  const host::FileStamp stamp = channel_file_stamp(mailbox_channel);
+  const host::FileStamp stamp = channel_file_stamp(input_channel);
   failed = scope.take();
   return stamp;
 }
@@ -35,8 +35,8 @@ host::FileStamp current_stamp(ErrorStatus& failed) {
 // what the user expects: a Ctrl-Z with more after it, or no CR at all.
 void warn_about_the_end(Run& run, const std::string& path, int32_t messages_read,
                         std::string_view last_message, int64_t size) {
-  if (!find_channel(mailbox_channel)) return;
-  const uint64_t stop = channel_position(mailbox_channel);
+  if (!channel_is_open(input_channel)) return;
+  const uint64_t stop = channel_position(input_channel);
   warn_if_ctrl_z_inside(run.outcome, path, stop, size, messages_read + 1);
   if (messages_read == 0 && last_message.size() >= 2)
     warn_if_lone_line_feeds(run.outcome, path, false,
@@ -122,7 +122,7 @@ class MailboxSplit {
       return false;
     }
     if (!run_step(run_.outcome, "cannot open mailbox " + shown_name(path_), [&] {
-          open_channel(path_, mailbox_channel, Mode::input, 128,
+          open_channel(path_, input_channel, Mode::input, 128,
                        {.literal = true});  // a name found, not a pattern
         })) {
       state_ = SplitState::not_opened;
@@ -131,8 +131,8 @@ class MailboxSplit {
     base_replaced_ = check_base_name(run_, base_name_, path_);
     // Another program that does not lock can cut or grow the mailbox while
     // it is read; its size at open and at the end tells.
-    run_.output_permissions = new_file_permissions(mailbox_channel);
-    sized_ = channel_on_disk(mailbox_channel);
+    run_.output_permissions = new_file_permissions(input_channel);
+    sized_ = channel_on_disk(input_channel);
     at_open_ = sized_ ? current_stamp(size_failure_) : host::FileStamp{};
     size_at_open_ = sized_ ? at_open_.size : -1;
     return true;
@@ -158,7 +158,7 @@ class MailboxSplit {
   // the mailbox: nothing after it is taken for the rest of a line.
   LinesStop read(std::string_view marker) {
     scope_.take();
-    const LinesStop stop = read_lines(mailbox_channel, message_, marker, line_start_);
+    const LinesStop stop = read_lines(input_channel, message_, marker, line_start_);
     const ErrorStatus failed = scope_.take();
     if (failed.code == error_code::out_of_memory) {
       state_ = SplitState::too_large;
@@ -234,7 +234,7 @@ class MailboxSplit {
       message_.release();
     }
     print_line(format_number(files_written_, "0,"));
-    close_channel(mailbox_channel);
+    close_channel(input_channel);
     if (run_.searcher && files_written_ > 0) run_.appended = true;
     if (state_ == SplitState::read_to_end && run_.numbered_files && !base_replaced_)
       warn_if_earlier_numbered_files(run_, path_, base_name_, files_written_);

@@ -16,19 +16,8 @@ namespace {
 // line, and the cut message would read as a whole one. A look that fails
 // says nothing; only failing to get back to the end fails the record.
 void check_last_record(int32_t channel, const std::string& name, Outcome& outcome) {
-  const Channel* open = find_channel(channel);
-  if (!open || open->file_position == 0) return;
-  const uint32_t want = open->file_position < 3 ? static_cast<uint32_t>(open->file_position) : 3;
-  char tail[3] = {};
-  uint32_t got = 0;
-  const auto looked = run_system_call([&] {
-    return host::set_file_pointer(open->handle, -static_cast<int64_t>(want), host::file_end) >= 0 &&
-           host::read_file(open->handle, tail, want, got);
-  });
-  const auto back =
-      run_system_call([&] { return host::set_file_pointer(open->handle, 0, host::file_end); });
-  if (back.raise() || looked.failed() || !looked.result || got != want) return;
-  const std::string_view end(tail, got);
+  std::string end;
+  if (!read_channel_tail(channel, 3, end) || end.empty()) return;
   if (end.ends_with("\r\n") || end == "\r\n\x1a") return;
   warn(outcome, "cut record", name,
        shown_name(name) +

@@ -12,8 +12,8 @@
 
 namespace brevlith {
 
-// The channel each mailbox is read on (the term file's before the walk).
-inline constexpr int32_t mailbox_channel = 1;
+// The one channel input is read on: the term file, then each mailbox in turn.
+inline constexpr int32_t input_channel = 1;
 
 // One walk of the run: a pattern the tool matches, or (exact) a name the
 // shell expanded, opened as it is.

@@ -10,11 +10,7 @@
 #include "tool/input_warnings.h"
 
 namespace brevlith {
-namespace {
-
-constexpr int32_t term_channel = 1;
-
-}  // namespace
+namespace {}  // namespace
 
 bool load_terms(Run& run) {
   ErrorScope scope;
@@ -34,7 +30,7 @@ bool load_terms(Run& run) {
     return true;
   }
   // Parallel runs given the same term file each hold it while they load it.
-  open_channel(run.search_term, term_channel, Mode::input, 128, {.wait = LockWait::bounded});
+  open_channel(run.search_term, input_channel, Mode::input, 128, {.wait = LockWait::bounded});
   const ErrorStatus opened = scope.take();
   // A wildcard term that happens to match a file is searched for as text,
   // and so is the name of a device or of anything else that is no disk file.
@@ -50,11 +46,11 @@ bool load_terms(Run& run) {
     // A refused wildcard name leaves the channel closed: no lines, 0 terms.
     for (bool end = opened.code != 0; !end;) {
       Steps steps;
-      steps.run([&] { end = at_end_of_file(term_channel) != 0; });
+      steps.run([&] { end = at_end_of_file(input_channel) != 0; });
       if (!end) {
         run.terms.emplace_back();
         // The failed line is no term: an empty one would select every message.
-        if (!steps.run([&] { read_line_append(term_channel, run.terms.back()); }))
+        if (!steps.run([&] { read_line_append(input_channel, run.terms.back()); }))
           run.terms.pop_back();
       }
       const ErrorStatus& failed = steps.failure();
@@ -67,17 +63,17 @@ bool load_terms(Run& run) {
       }
     }
   } catch (const std::bad_alloc&) {
-    close_channel(term_channel);
+    close_channel(input_channel);
     run.terms = {};
     report(run.outcome, "the term file " + shown_name(run.search_term) +
                             " is too large for memory; split it into smaller term files");
     return false;
   }
   run.term_count = static_cast<int32_t>(run.terms.size());
-  if (find_channel(term_channel) && run.term_count == 1)
+  if (channel_is_open(input_channel) && run.term_count == 1)
     warn_if_lone_line_feeds(run.outcome, run.search_term, true, run.terms[0],
-                            channel_position(term_channel));
-  close_channel(term_channel);
+                            channel_position(input_channel));
+  close_channel(input_channel);
   try {
     if (opened.code == 0) warn_about_terms(run.outcome, run.search_term, run.terms);
   } catch (const std::bad_alloc&) {

@@ -181,4 +181,8 @@ std::string shown_name(std::string_view name) {
   return masked_name(host::native_name(name), true, stderr_on_terminal());
 }
 
+std::string shown_found_name(std::string_view name) {
+  return masked_name(name, true, stderr_on_terminal());
+}
+
 }  // namespace brevlith

@@ -35,6 +35,9 @@ void report_unshown_failures(Outcome& outcome);
 std::string reason(const ErrorStatus& status);
 // A file name as the user writes it.
 std::string shown_name(std::string_view name);
+// A name found on disk, shown with its backslashes as they are (shown_name
+// would turn them into folder separators) and its control bytes masked.
+std::string shown_found_name(std::string_view name);
 // `name` with each control byte (C0, 0x7F) as "?", or as \xNN with
 // `c0_as_hex`, and with `c1_masked` each C1 control, the UTF-8 form or a
 // byte outside any UTF-8 character, as "?" (not on Windows).

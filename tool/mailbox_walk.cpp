@@ -116,7 +116,8 @@ class MailboxSplit {
     // Where the host allows a backslash in a name, the tool's paths still
     // read it as a folder separator: opening it would read another file.
     if (mailbox_name_.find('\\') != std::string::npos) {
-      report(run_.outcome, "cannot open mailbox " + shown_name(folder_) + mailbox_name_ +
+      report(run_.outcome, "cannot open mailbox " + shown_name(folder_) +
+                               shown_found_name(mailbox_name_) +
                                ": a name holding a backslash cannot be opened");
       state_ = SplitState::not_opened;
       return false;

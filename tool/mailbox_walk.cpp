@@ -130,12 +130,11 @@ class MailboxSplit {
       return false;
     }
     base_replaced_ = check_base_name(run_, base_name_, path_);
-    // Another program that does not lock can cut or grow the mailbox while
-    // it is read; its size at open and at the end tells.
+    // Another program that does not lock can cut, grow or rewrite the
+    // mailbox while it is read; its size and times at open and at the end tell.
     run_.output_permissions = new_file_permissions(input_channel);
     sized_ = channel_on_disk(input_channel);
     at_open_ = sized_ ? current_stamp(size_failure_) : host::FileStamp{};
-    size_at_open_ = sized_ ? at_open_.size : -1;
     return true;
   }
 
@@ -187,7 +186,7 @@ class MailboxSplit {
                                  " changed while it was read: " + reason(size_failure_));
       else if (now != at_open_)
         report(run_.outcome, "mailbox " + shown_name(path_) + " changed while it was read (" +
-                                 std::to_string(size_at_open_) + " bytes when opened, " +
+                                 std::to_string(at_open_.size) + " bytes when opened, " +
                                  std::to_string(now.size) +
                                  " at the end): its last message may be cut off or messages "
                                  "missing; run again when no other program writes to it");
@@ -195,7 +194,7 @@ class MailboxSplit {
     const int32_t before_last = messages_read_;
     if (message_.size() > 0) search_and_write(message_.view());
     if (read_whole && sized_)
-      warn_about_the_end(run_, path_, before_last, message_.view(), size_at_open_);
+      warn_about_the_end(run_, path_, before_last, message_.view(), at_open_.size);
   }
 
   // Hands one complete message to the writer: once per term of a term file
@@ -252,8 +251,7 @@ class MailboxSplit {
   bool sized_ = false;          // a disk file, whose size can be compared
   bool base_replaced_ = false;  // an earlier mailbox of this run had the same base name
   ErrorStatus size_failure_;
-  int64_t size_at_open_ = -1;
-  host::FileStamp at_open_;
+  host::FileStamp at_open_;  // the mailbox's size and times at open, when sized_
   TextBuffer message_;
   size_t line_start_ = 0;
   ErrorScope scope_;

@@ -18,6 +18,7 @@ struct ProcessValues {
   host::Handle screen_handle = host::invalid_handle;
   host::Handle console_input_handle = host::invalid_handle;
   bool stdout_is_console = false;
+  bool stderr_is_console = false;
   bool stdin_is_console = false;
 };
 

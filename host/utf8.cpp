@@ -32,6 +32,11 @@ size_t sequence_length(std::string_view s, size_t i, char32_t& cp) {
 
 }  // namespace
 
+size_t utf8_sequence_length(std::string_view bytes, size_t at) {
+  char32_t cp = 0;
+  return sequence_length(bytes, at, cp);
+}
+
 std::u16string utf8_to_wide(std::string_view s) {
   std::u16string out;
   // Names are nearly always ASCII, one unit per byte: every message file's

@@ -12,5 +12,8 @@ std::u16string utf8_to_wide(std::string_view bytes);
 // Escaped surrogates turn back into their byte; any other unpaired surrogate
 // becomes "?".
 std::string wide_to_utf8(std::u16string_view wide);
+// The length of the valid UTF-8 sequence at `at`, 0 when none starts there
+// (overlong forms, surrogates and values above U+10FFFF are not valid).
+size_t utf8_sequence_length(std::string_view bytes, size_t at);
 
 }  // namespace host

@@ -2,7 +2,9 @@
 
 #include "console/error_codes.h"
 #include "console/output.h"
+#include "console/process.h"
 #include "host/host.h"
+#include "host/utf8.h"
 
 namespace brevlith {
 
@@ -117,37 +119,7 @@ std::string reason(const ErrorStatus& status) {
   return text;
 }
 
-namespace {
-
-// The length of the UTF-8 character at `at`, 0 when no valid one starts there.
-size_t utf8_length(std::string_view text, size_t at) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(at);
-  const size_t n = lead >= 0xC2 && lead <= 0xDF   ? 2
-                   : lead >= 0xE0 && lead <= 0xEF ? 3
-                   : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                  : 0;
-  if (n == 0 || at + n > text.size()) return 0;
-  for (size_t i = 1; i < n; ++i)
-    if ((byte(at + i) & 0xC0) != 0x80) return 0;
-  // No overlong form, surrogate or code point past U+10FFFF.
-  const unsigned char second = byte(at + 1);
-  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
-      (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F))
-    return 0;
-  return n;
-}
-
-// Whether standard error is a terminal, asked once.
-bool stderr_on_terminal() {
-  static const bool on_terminal = [] {
-    uint32_t mode = 0;
-    return host::get_console_mode(host::get_std_handle(host::std_error), mode);
-  }();
-  return on_terminal;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string masked_name(std::string_view name, bool c0_as_hex, bool c1_masked) {
   std::string shown;
@@ -163,7 +135,7 @@ std::string masked_name(std::string_view name, bool c0_as_hex, bool c1_masked) {
     // C1 controls (CSI, OSC, ...) act on a terminal as their ESC forms do,
     // as a UTF-8 character and as a raw byte. A Windows console takes
     // neither, and shows those bytes as letters of its code page.
-    const size_t n = b < 0x80 ? 1 : utf8_length(name, i);
+    const size_t n = b < 0x80 ? 1 : host::utf8_sequence_length(name, i);
     const bool c1 =
         n == 2 ? b == 0xC2 && static_cast<unsigned char>(name[i + 1]) < 0xA0 : n == 0 && b < 0xA0;
     if (c1 && c1_masked && !host::windows_names)
@@ -178,11 +150,11 @@ std::string masked_name(std::string_view name, bool c0_as_hex, bool c1_masked) {
 std::string shown_name(std::string_view name) {
   // Control bytes (a NUL from a term file, say) would vanish or act on a
   // terminal; show them as \xNN so the line says which name it was.
-  return masked_name(host::native_name(name), true, stderr_on_terminal());
+  return masked_name(host::native_name(name), true, process_values().stderr_is_console);
 }
 
 std::string shown_found_name(std::string_view name) {
-  return masked_name(name, true, stderr_on_terminal());
+  return masked_name(name, true, process_values().stderr_is_console);
 }
 
 }  // namespace brevlith

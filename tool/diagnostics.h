@@ -15,9 +15,6 @@ struct Outcome {
   bool failed = false;
   int output_failures = 0;       // failures to write a message file, all of them
   std::set<std::string> warned;  // kind and file of each warning shown
-  // Term mailboxes whose last record this run has looked at, before its
-  // first append to each.
-  std::set<std::string> ends_checked;
 };
 
 // After this many output failures further ones are only counted.

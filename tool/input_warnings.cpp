@@ -168,8 +168,8 @@ void warn_if_term_looks_like_a_file(Outcome& outcome, const std::string& term) {
       term.find_first_of("/\\") != std::string::npos && term.find(' ') == std::string::npos;
   if (!extension && !path) return;
   warn(outcome, "term like a file", term,
-       "no file " + shown_name(term) + " exists, so \"" + shown_name(term) +
-           "\" is searched for as text; if it was meant as a term file, check its name");
+       "no file " + shown_name(term) + " exists, so " + quoted(term) +
+           " is searched for as text; if it was meant as a term file, check its name");
 }
 
 }  // namespace brevlith

@@ -65,8 +65,8 @@ bool check_base_name(Run& run, const std::string& base_name, const std::string& 
 // run of a longer mailbox: it would pass for one of this mailbox's messages.
 void warn_if_earlier_numbered_files(Run& run, const std::string& path, const std::string& base_name,
                                     int32_t files_written) {
-  const std::string next = std::string(output_prefix) + base_name + "-" +
-                           format_number(files_written + 1, "0000") + ".txt";
+  std::string next(output_prefix);
+  append_numbered_name(next, base_name, files_written + 1);
   ErrorScope scope;  // a look that fails is no failure of the run
   if (!entry_exists(next)) return;
   warn(run.outcome, "earlier numbered files", path,

@@ -33,6 +33,10 @@ std::string file_stem(const std::string& term) {
   return stem;
 }
 
+void append_numbered_name(std::string& name, std::string_view base_name, int32_t number) {
+  name.append(base_name).append("-").append(format_number(number, "0000")).append(".txt");
+}
+
 void write_selected_message(int32_t& message_number, const std::string& base_name,
                             std::string_view message, const std::string& term, Run& run) {
   const int32_t channel = next_free_channel();
@@ -41,7 +45,7 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
   thread_local std::string name;
   name.assign(output_prefix);
   if (term.empty())
-    name.append(base_name).append("-").append(format_number(message_number, "0000")).append(".txt");
+    append_numbered_name(name, base_name, message_number);
   else
     name.append(file_stem(term)).append(".mbx");
   Steps steps;
@@ -57,7 +61,7 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
                   .folder = run.output_folder});
   });
   const uint64_t record_start = channel_position(channel);
-  const bool first_append = opened && !term.empty() && run.outcome.ends_checked.insert(name).second;
+  const bool first_append = opened && !term.empty() && run.ends_checked.insert(name).second;
   const bool placed =
       !first_append || steps.run([&] { check_last_record(channel, name, run.outcome); });
   const bool written = opened && placed &&

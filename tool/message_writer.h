@@ -17,6 +17,10 @@ inline constexpr std::string_view output_prefix = "brevlithoutput\\";
 // The term with each of \ / : * ? " < > | made a hyphen.
 std::string file_stem(const std::string& term);
 
+// Appends the name of a mailbox's numbered message file: base-0001.txt,
+// and from message 10,000 on as many digits as the number has.
+void append_numbered_name(std::string& name, std::string_view base_name, int32_t number);
+
 // Writes one message that the term selects (or every message, for ""):
 // counts it, writes it, marks a term's hit with "X".
 void write_selected_message(int32_t& message_number, const std::string& base_name,

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ struct Run {
   // in one pass over each message.
   std::unique_ptr<TermSearch> searcher;
   Outcome outcome;
+  // Term mailboxes whose last record this run has looked at, before its
+  // first append to each.
+  std::set<std::string> ends_checked;
   // Whether a term mailbox got a record from an earlier mailbox of this run.
   bool appended = false;
   // The output folder, held from the output-folder step on: every message

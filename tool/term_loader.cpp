@@ -10,7 +10,6 @@
 #include "tool/input_warnings.h"
 
 namespace brevlith {
-namespace {}  // namespace
 
 bool load_terms(Run& run) {
   ErrorScope scope;

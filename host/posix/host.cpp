@@ -270,10 +270,11 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
     // The link count is in the stat taken anyway: no call more.
     const bool alone = flags & (open_own_file | open_single_name);
     if (!alone || st.st_nlink <= 1 || !S_ISREG(st.st_mode)) break;
-    const bool renamed =
+    // The name leaves the shared file; the next turn makes one of its own.
+    const bool name_freed =
         (flags & open_own_file) && !unlinked && ::unlinkat(at, path.c_str(), 0) == 0;
     ::close(fd);
-    if (!renamed) return fail(win32::too_many_links), invalid_handle;
+    if (!name_freed) return fail(win32::too_many_links), invalid_handle;
     unlinked = true;
   }
   auto file = std::make_unique<File>();

@@ -559,6 +559,7 @@ TEST(NotAFile, NothingButAFileAtAnOutputNameIsWrittenThrough) {
       {"socket", [](const std::string& at) { make_socket(at); }, not_a_file},
       {"folder", [](const std::string& at) { ::mkdir(at.c_str(), 0755); },
        ": permission denied\n"},  // as Windows says it
+      // What a snapshot made with cp -al leaves at every output name.
       {"hard link to a file outside",
        [](const std::string& at) { ::link("victim.txt", at.c_str()); },
        ": it has other names (hard links), whose bytes output never changes; remove this name or "
@@ -600,24 +601,6 @@ TEST(NotAFile, NothingButAFileAtAnOutputNameIsWrittenThrough) {
       }
     }
   }
-}
-
-// A snapshot of the output folder made with hard links (cp -al) keeps its
-// bytes through a rerun of a changed mailbox, in both modes.
-TEST(NotAFile, ASnapshotOfTheOutputFolderIsNeverWrittenThrough) {
-  BREVLITH_LINUX_ONLY("hard links are made with cp -al on Linux");
-  ScopedTempDir dir;
-  write_file("in.mbx", joined({numbered_message(1), numbered_message(2)}));
-  ASSERT_EQ(run_brevlith({"in.mbx"}).exit_code, 0);
-  ASSERT_EQ(run_brevlith({"in.mbx", "/s=needle"}).exit_code, 0);
-  ASSERT_EQ(run_program({"cp", "-al", "brevlithoutput", "snap"}).exit_code, 0);
-  write_file("in.mbx", joined({numbered_message(3), numbered_message(4)}));
-  EXPECT_EQ(run_brevlith({"in.mbx"}).exit_code, 0);
-  EXPECT_EQ(run_brevlith({"in.mbx", "/s=needle"}).exit_code, 1);
-  EXPECT_EQ(read_file("snap/in-0002.txt"), numbered_message(2));
-  EXPECT_EQ(read_file("snap/needle.mbx"),
-            "\r\n" + numbered_message(1) + "\r\n" + numbered_message(2));
-  EXPECT_EQ(read_file(numbered("in", 2)), numbered_message(4));
 }
 
 TEST(OutputFiles, NewFilesAreNoMoreReadableThanTheirMailbox) {

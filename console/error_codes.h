@@ -10,7 +10,6 @@ namespace brevlith::error_code {
 
 inline constexpr uint8_t invalid_argument = 5;       // host error 87; an unusable argument
 inline constexpr uint8_t out_of_memory = 7;          // no memory for a string or a buffer
-inline constexpr uint8_t bad_subscript = 9;          // an array bound not acceptable
 inline constexpr uint8_t bad_handle = 51;            // invalid handle, format, data; code 0
 inline constexpr uint8_t channel_not_open = 52;      // a channel number that is not open
 inline constexpr uint8_t file_not_found = 53;        // also end-of-file test on a closed channel

@@ -67,7 +67,8 @@ namespace detail {
 extern std::atomic<int> gate_lock;
 }
 
-// Runs one host call under the process-wide gate lock with the last-error
+// Runs one host call under the process-wide gate lock (one of the four
+// locks; files/channels.cpp says why a one-threaded tool has them) with the last-error
 // value cleared before and read after it. Failure is decided by the
 // last-error value alone; callers that judge by the result do so themselves.
 template <class F>

@@ -49,6 +49,5 @@ void error_print_text(std::string_view text) {
   if (stderr_failure.code == 0) stderr_failure = failure;
 }
 ErrorStatus first_stderr_failure() { return stderr_failure; }
-void error_print_line_end() { error_print_text("\r\n"); }
 
 }  // namespace brevlith

@@ -21,7 +21,6 @@ ErrorStatus first_stdout_failure();
 
 // The same for standard error.
 void error_print_text(std::string_view text);
-void error_print_line_end();
 ErrorStatus first_stderr_failure();
 
 }  // namespace brevlith

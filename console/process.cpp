@@ -29,7 +29,6 @@ int run_process(int argc, char** argv, int (*main_procedure)()) {
   }
   host::set_console_mode(p.screen_handle, 3);  // processed output, wrap at end of line
   p.stderr_is_console = host::get_console_mode(p.stderr_handle, mode);
-  p.stdin_is_console = host::get_console_mode(p.stdin_handle, mode);
   // Line input and echo off; processed input stays on, so that Ctrl+C reaches
   // the control handler, which stops the run at its next message boundary.
   host::set_console_mode(p.stdin_handle, console_processed_input);

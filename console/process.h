@@ -19,7 +19,6 @@ struct ProcessValues {
   host::Handle console_input_handle = host::invalid_handle;
   bool stdout_is_console = false;
   bool stderr_is_console = false;
-  bool stdin_is_console = false;
 };
 
 ProcessValues& process_values();

@@ -46,8 +46,6 @@ void write_at_cursor(std::u16string_view units) {
 
 }  // namespace
 
-bool pending_scroll() { return scroll_pending; }
-
 void set_cursor(int column, int row) {
   host::ScreenInfo g;
   if (!geometry(g) || !g.cursor_known) return;

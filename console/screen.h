@@ -18,8 +18,6 @@ void screen_line_end();
 void set_cursor(int column, int row);
 // Scrolls the whole screen up one row; the new bottom row is blank.
 void scroll_up();
-// Whether the last screen write filled the bottom row to its end.
-bool pending_scroll();
 
 // Start-up: make the cursor visible when the console reports it hidden.
 void prepare_cursor();

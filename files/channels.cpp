@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -19,8 +20,13 @@ namespace {
 // thousands of output files opened and closed in a run.
 std::array<std::unique_ptr<Channel>, max_channel + 1> table;
 
-// Never contended in a run of one thread, and taken several times for
-// every message: a spin lock costs an exchange where a mutex costs calls.
+// The tool runs on one thread, yet four locks guard the services: these
+// two (the channel table, and opens), the gate lock around every host call
+// (console/error_status.h) and, on Windows, the read-ahead table
+// (host/win32/files.cpp). They keep each service whole should a caller ever
+// use it from a second thread, and cost one uncontended exchange each. The
+// open lock is always taken first. Spin locks: taken several times for every
+// message, an exchange is cheaper than a mutex's calls.
 class SpinLock {
  public:
   void lock() {

@@ -32,7 +32,7 @@ uint32_t normalise_mask(uint32_t mask);
 // (name too long).
 std::string dir_first(const std::string& pattern, uint32_t mask);
 // The next qualifying name of the pending search; "" after the last, again
-// and again.
+// and again. Used by tests only: the walk lists with a DirListing of its own.
 std::string dir_next();
 // The names the search has skipped since dir_first or the last call because
 // the ANSI code page cannot hold them (shown with "?" for each such character).

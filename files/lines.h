@@ -21,8 +21,8 @@ int32_t at_end_of_file(int32_t number);
 // The next line without its terminator. "" with past_end at the end of the
 // data, channel_not_open, bad_file_mode on an output channel, the host's code
 // on a read failure (the bytes collected are dropped), out_of_memory.
-// The tool reads through read_lines; this stays as the one-line-at-a-time
-// model that read_lines is tested and fuzzed against.
+// Used by tests and fuzzers only: the tool reads through read_lines; this
+// stays as the one-line-at-a-time model that read_lines is checked against.
 std::string read_line(int32_t number);
 // The same, appending the line to `out` (which keeps its capacity): the
 // mailbox walk collects messages without a copy per line. Returns false

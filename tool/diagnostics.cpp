@@ -119,8 +119,6 @@ std::string reason(const ErrorStatus& status) {
   return text;
 }
 
-namespace {}  // namespace
-
 std::string masked_name(std::string_view name, bool c0_as_hex, bool c1_masked) {
   std::string shown;
   shown.reserve(name.size());

@@ -20,7 +20,7 @@ struct ReadAhead {
   ReadWindow window;
 };
 
-std::mutex read_ahead_lock;
+std::mutex read_ahead_lock;  // one of the four locks: see files/channels.cpp
 std::vector<std::unique_ptr<ReadAhead>> read_aheads;
 
 ReadAhead* find_read_ahead(HANDLE h) {

@@ -296,12 +296,12 @@ bool prepare_output_directory(Run& run) {
              "cannot create the output folder " + folder + ": " + reason(steps.failure()));
       return false;
     }
-    print_line("Created output subdirectory .\\brevlithoutput");
+    print_line("Created output subdirectory .\\" + folder);
   } else if (dir_first(folder, ATTR_DIRECTORY | ATTR_ONLY).empty()) {
     report(run.outcome, "cannot use the output folder " + folder + ": a file of that name exists");
     return false;
   } else {
-    print_line("Note: Files will be written to .\\brevlithoutput");
+    print_line("Note: Files will be written to .\\" + folder);
   }
   return run_step(run.outcome, "cannot use the output folder " + folder,
                   [&] { run.output_folder = hold_folder(folder); });
@@ -311,11 +311,10 @@ namespace {
 
 void report_not_found(Run& run, const std::string& pattern, const ErrorStatus& failed) {
   print_line("FILE NOT FOUND");
-  report(run.outcome,
-         failed.code ? "cannot search for " + shown_name(pattern) + ": " + reason(failed)
-         : pattern.empty()
-             ? std::string("no mailbox named; usage: brevlith filename.ext [/s=searchterm]")
-             : "no mailbox matches " + shown_name(pattern));
+  report(run.outcome, failed.code
+                          ? "cannot search for " + shown_name(pattern) + ": " + reason(failed)
+                      : pattern.empty() ? "no mailbox named; " + std::string(usage_line)
+                                        : "no mailbox matches " + shown_name(pattern));
 }
 
 // Names the listing skipped: their "?" would open another file.

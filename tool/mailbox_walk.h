@@ -7,11 +7,11 @@
 #include <string_view>
 
 #include "host/host.h"
+#include "tool/message_writer.h"
 #include "tool/run.h"
 
 namespace brevlith {
 
-inline constexpr std::string_view output_folder = "brevlithoutput";
 inline constexpr std::string_view separator = "From ???@???";
 
 // Makes sure brevlithoutput is a folder. False (reported) when it cannot be

@@ -27,10 +27,10 @@ bool prepare_search(Run& run) {
   } catch (const std::bad_alloc&) {
     run.searcher.reset();
     run.terms = {};
-    report(run.outcome, run.term_count > 0
-                            ? "the term file " + shown_name(run.search_term) +
-                                  " is too large for memory; split it into smaller term files"
-                            : std::string("the search term is too large for memory"));
+    if (run.term_count > 0)
+      report_term_file_too_large(run.outcome, run.search_term);
+    else
+      report(run.outcome, "the search term is too large for memory");
     return false;
   }
   return true;
@@ -41,7 +41,7 @@ bool prepare_search(Run& run) {
 void print_banner() {
   print_line("brevlith // by the brevlith developers // https://brevlith.example");
   print_line("create a gazillion text files with one email per file, from eudora mailbox(es)");
-  print_line("--> usage: brevlith filename.ext [/s=searchterm]");
+  print_line("--> " + std::string(usage_line));
   print_line("     *wildcards are ok in filename");
   print_line("     *optional search term means that only emails matching search will be output");
   print_line("     *if searchterm is a file it can be a list of terms, one per line");

@@ -12,7 +12,10 @@
 
 namespace brevlith {
 
+// The output folder's name, written once: the prefix of every output file
+// (a "\\" separator, as the paths are built), and the folder alone.
 inline constexpr std::string_view output_prefix = "brevlithoutput\\";
+inline constexpr std::string_view output_folder = output_prefix.substr(0, output_prefix.size() - 1);
 
 // The term with each of \ / : * ? " < > | made a hyphen.
 std::string file_stem(const std::string& term);

@@ -64,8 +64,7 @@ bool load_terms(Run& run) {
   } catch (const std::bad_alloc&) {
     close_channel(input_channel);
     run.terms = {};
-    report(run.outcome, "the term file " + shown_name(run.search_term) +
-                            " is too large for memory; split it into smaller term files");
+    report_term_file_too_large(run.outcome, run.search_term);
     return false;
   }
   run.term_count = static_cast<int32_t>(run.terms.size());
@@ -85,12 +84,16 @@ bool load_terms(Run& run) {
   } catch (const std::bad_alloc&) {
     // Memory is short before the search is even built: stop, naming the file.
     run.terms = {};
-    report(run.outcome, "the term file " + shown_name(run.search_term) +
-                            " is too large for memory; split it into smaller term files");
+    report_term_file_too_large(run.outcome, run.search_term);
     return false;
   }
   screen_line_end();
   return true;
+}
+
+void report_term_file_too_large(Outcome& outcome, const std::string& file) {
+  report(outcome, "the term file " + shown_name(file) +
+                      " is too large for memory; split it into smaller term files");
 }
 
 }  // namespace brevlith

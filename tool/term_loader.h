@@ -10,4 +10,7 @@ namespace brevlith {
 // cannot be opened, or a list too large for memory.
 bool load_terms(Run& run);
 
+// The report for a term file whose terms do not fit in memory.
+void report_term_file_too_large(Outcome& outcome, const std::string& file);
+
 }  // namespace brevlith

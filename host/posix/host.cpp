@@ -259,8 +259,7 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int e = errno;
       ::close(fd);
-      return fail(e == EWOULDBLOCK ? win32::sharing_violation : win32_from_errno(e)),
-             invalid_handle;
+      return fail(win32_from_errno(e)), invalid_handle;
     }
     if (::fstat(fd, &st) != 0) {
       const int e = errno;

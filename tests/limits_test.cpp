@@ -382,12 +382,10 @@ TEST(HeldByAnotherProcess, LockedOutputFilesAreNeitherCutNorWritten) {
     EXPECT_EQ(read_file(numbered("in", 2)), "kept");
     EXPECT_EQ(read_file(numbered("in", 3)), m[2]);
   }
-  // A term mailbox is waited for, a few seconds; after that wait came to
-  // nothing, the later records wait only briefly.
+  // A term mailbox held for good: each record is given up after its wait,
+  // and none is half written.
   auto lock = std::make_unique<LockHolder>("brevlithoutput/needle.mbx");
-  const auto started = std::chrono::steady_clock::now();
   const RunResult r = run_brevlith({"in.mbx", "/s=needle"});
-  const auto waited = std::chrono::steady_clock::now() - started;
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.out, banner + noted + "Processing: in.mbx\r\nX.X.X3\r\n");
   std::string lines;
@@ -395,8 +393,6 @@ TEST(HeldByAnotherProcess, LockedOutputFilesAreNeitherCutNorWritten) {
     lines += "brevlith: cannot write brevlithoutput/needle.mbx: in use by another program\n";
   EXPECT_EQ(r.err, lines);
   EXPECT_EQ(read_file("brevlithoutput/needle.mbx"), "earlier records");
-  EXPECT_GE(waited, std::chrono::seconds(4));
-  EXPECT_LT(waited, std::chrono::seconds(9));
 
   // Held for a moment, as another run adding a record holds it: nothing lost.
   std::thread release([&] {

@@ -260,10 +260,10 @@ TEST(Screen, ControlCharactersShowAsGlyphsInGreyOnBlack) {
 
 // A pseudo-terminal whose other end never answers the cursor query. The run
 // has it as its controlling terminal and standard error, standard output
-// goes to a file; `background` starts it as a background job.
+// goes to a file; `background` starts it as a background job. A run that
+// still waits after ten seconds is killed: its exit code then says so.
 struct SilentRun {
   int exit_code = -1;
-  std::chrono::milliseconds took{0};
   std::string terminal;  // everything the run wrote to the terminal
   bool settings_kept = false;
   int left_to_read = 0;  // bytes typed ahead that the terminal still holds
@@ -324,8 +324,6 @@ SilentRun run_on_silent_terminal(bool background, const std::string& typed = "")
       break;
     }
   }
-  run.took = std::chrono::duration_cast<std::chrono::milliseconds>(
-      std::chrono::steady_clock::now() - start);
   for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 0) > 0;) {
     char buffer[4096];
     const ssize_t got = ::read(master, buffer, sizeof buffer);
@@ -351,7 +349,6 @@ TEST(Screen, ATerminalThatNeverAnswersGetsTheLineAtItsCursor) {
   write_search_inputs();
   const SilentRun run = run_on_silent_terminal(false);
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_LT(run.took, 1000ms);
   EXPECT_TRUE(run.settings_kept);
   // Asked once; from then on the text goes where the cursor is, ended by
   // CR LF (which the terminal's output processing turns into CR CR LF),
@@ -381,7 +378,6 @@ TEST(Screen, ABackgroundJobNeitherAsksNorStops) {
   write_search_inputs();
   const SilentRun run = run_on_silent_terminal(true);
   EXPECT_EQ(run.exit_code, 0);
-  EXPECT_LT(run.took, 1000ms);
   EXPECT_TRUE(run.settings_kept);
   EXPECT_EQ(run.terminal, "\x1b[37;40m" + term_line + "\x1b[0m\r\r\n");
   EXPECT_EQ(read_file("out.txt"), other_output());

@@ -154,6 +154,8 @@ TEST_F(CrossHost, WildcardsAndFoldersAlike) {
   compare(setup, {"mail\\in.mbx"});
   compare(setup, {"mail\\*.*", "/s=three"});
   compare(setup, {"missing.mbx"});
+  compare(setup, {"a.mbx", "B.MBX", "/s=o"});  // several names, each walked
+  compare(setup, {"a.mbx", "missing.mbx", "*.mbx"}, true);
   compare(setup, {});
 }
 

@@ -20,7 +20,6 @@ TEST(CommandLine, HelpAndVersionAloneAnswerAndCreateNothing) {
       {"--help", banner},
       {"-h", banner},
       {"/?", banner},
-      // The host's line end: [ "$(brevlith --version)" = "brevlith 1.0.0" ] holds.
       {"--version", "brevlith " BREVLITH_VERSION + std::string(windows_host() ? "\r\n" : "\n")}};
   for (const auto& [word, out] : rows) {
     ScopedTempDir dir;

@@ -143,7 +143,6 @@ TEST_F(CrossHost, WildcardsAndFoldersAlike) {
   const Inputs setup = [] {
     write_file("a.mbx", "From ???@??? a\r\none\r\nFrom ???@??? a2\r\n");
     write_file("B.MBX", "From ???@??? b\r\ntwo\r\n");
-    write_file("my box.mbx", "From ???@??? c\r\nfour\r\n");
     write_file("c.mbx.bak", "not a mailbox\r\n");
     write_file(".hidden.mbx", "From ???@??? hidden\r\n");
     ::mkdir("dir.mbx", 0755);
@@ -155,7 +154,6 @@ TEST_F(CrossHost, WildcardsAndFoldersAlike) {
   compare(setup, {"mail\\in.mbx"});
   compare(setup, {"mail\\*.*", "/s=three"});
   compare(setup, {"missing.mbx"});
-  compare(setup, {"a.mbx", "my box.mbx", "missing.mbx", "/s=o"});  // Wine quotes the blank
   compare(setup, {});
 }
 

@@ -51,12 +51,13 @@ TEST(ShellNames, OtherwiseTheArgumentsAreOneName) {
   RunResult r = run_brevlith({"my", "box.mbx"});
   EXPECT_EQ(r.out, banner + created + "Processing: my box.mbx\r\n1\r\n");
   write_file("a.mbx", "x\r\n");
-  // Joined they name nothing: each word is walked, and a.mbx is split; the
-  // Windows build splits the words of its raw command line the same way.
-  r = run_brevlith({"a.mbx", "missing.mbx"});
+  // Joined they name nothing: each word is walked, and a.mbx is split. The
+  // Windows build walks the words of its raw line alike (Wine quotes "my box.mbx").
+  r = run_brevlith({"my box.mbx", "a.mbx", "missing.mbx"});
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, host_stderr("brevlith: no mailbox matches missing.mbx\n"));
-  EXPECT_EQ(r.out.substr(banner.size()), noted + "Processing: a.mbx\r\n1\r\nFILE NOT FOUND\r\n");
+  EXPECT_EQ(r.out.substr(banner.size()),
+            noted + "Processing: my box.mbx\r\n1\r\nProcessing: a.mbx\r\n1\r\nFILE NOT FOUND\r\n");
   EXPECT_TRUE(exists("brevlithoutput/a-0001.txt"));
 }
 

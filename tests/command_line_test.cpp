@@ -20,7 +20,7 @@ TEST(CommandLine, HelpAndVersionAloneAnswerAndCreateNothing) {
       {"--help", banner},
       {"-h", banner},
       {"/?", banner},
-      {"--version", "brevlith " BREVLITH_VERSION "\r\n"}};
+      {"--version", "brevlith " BREVLITH_VERSION + std::string(windows_host() ? "\r\n" : "\n")}};
   for (const auto& [word, out] : rows) {
     ScopedTempDir dir;
     const RunResult r = run_brevlith({word});

@@ -236,6 +236,18 @@ const Case cases[] = {
      "messages\n",
      0,
      {"in-0001.txt", "in-0002.txt"}},
+    {"a term in double quotes",
+     {{"in.mbx", one}},
+     {"in.mbx", "/s=\"it's 1\""},
+     processing("in.mbx", "0"),
+     "brevlith: warning: the search term \"it's 1\" keeps its double quotes, which must match "
+     "too; to search for it's 1, type \"/s=it's 1\"\n",
+     0,
+     {},
+     true},
+    with_terms("term file lines in double quotes", "\"body\"\r\n\" x \"\r\n", "0",
+               "brevlith: warning: terms.txt: the term on line 1, \"body\", keeps its double "
+               "quotes, which must match too; to search for body, remove them\n"),
     {"a plain term",
      {{"in.mbx", one}},
      {"in.mbx", "/s=body"},

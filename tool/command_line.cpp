@@ -26,6 +26,21 @@ std::vector<std::string> tail_words(std::u16string_view tail) {
   return words;
 }
 
+// Where the host hands over a raw command line: the words of the text
+// before the first "/", each a name to walk when there are two or more. A
+// quoted stretch is one name, its quotes dropped (no file name holds one).
+std::vector<std::string> raw_line_names(const Wide& tail) {
+  std::vector<std::string> names;
+  for (std::string word : tail_words(parse_field(tail, Wide(u"/"), 1))) {
+    std::erase(word, '"');
+    while (!word.empty() && word.back() == ' ') word.pop_back();
+    while (!word.empty() && word.front() == ' ') word.erase(0, 1);
+    if (!word.empty()) names.push_back(std::move(word));
+  }
+  if (names.size() < 2) names.clear();
+  return names;
+}
+
 Request request_of(const std::vector<Word>& words) {
   if (words.size() != 1) return Request::run;
   const std::string& w = words[0].text;
@@ -62,7 +77,7 @@ CommandLine parse_command_line(std::u16string_view tail_view,
     past_options = past_options || word.kind != WordKind::name;
     line.words.push_back(std::move(word));
   }
-  line.names = leading_arguments(arguments);
+  line.names = split ? leading_arguments(arguments) : raw_line_names(tail);
   line.request = request_of(line.words);
   return line;
 }

@@ -40,7 +40,8 @@ struct CommandLine {
   // quoted stretch staying whole), in order.
   std::vector<Word> words;
   // The name words as the walk reads them ("/" turned into "\"), where the
-  // host split the arguments; empty where it hands over a raw command line.
+  // host split the arguments; from a raw command line, the words before the
+  // first "/" without their quotes, when there are two or more.
   std::vector<std::string> names;
 };
 

@@ -57,7 +57,46 @@ void warn_about_same_terms(Outcome& outcome, const std::string& file,
   }
 }
 
+// The term without the double quotes at its ends that were probably meant
+// as quoting, blanks trimmed; "" when it has none, or nothing inside them.
+// `end_alone`: a quote at the end alone counts too.
+std::string unquoted(std::string_view term, bool end_alone) {
+  if (term.size() < 2 || term.back() != '"' || (!end_alone && term.front() != '"')) return {};
+  term.remove_suffix(1);
+  if (term.front() == '"') term.remove_prefix(1);
+  const size_t first = term.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return std::string(term.substr(first, term.find_last_not_of(' ') + 1 - first));
+}
+
+// A term-file line in double quotes, as a spreadsheet saves a cell.
+void warn_if_line_quoted(Outcome& outcome, const std::string& file, const std::string& term,
+                         size_t line) {
+  const std::string inside = unquoted(term, false);
+  if (inside.empty()) return;
+  warn(outcome, "quoted term", file,
+       shown_name(file) + ": the term on line " + grouped(line + 1) + ", " + shown_name(term) +
+           ", keeps its double quotes, which must match too; to search for " + shown_name(inside) +
+           ", remove them");
+}
+
 }  // namespace
+
+void warn_if_term_quoted(Outcome& outcome, const std::string& term) {
+  const std::string inside = unquoted(term, true);
+  if (inside.empty()) return;
+  // Windows hands over the command line as typed: a blank inside the term
+  // needs no quotes there. A POSIX shell needs them round the whole option.
+  const std::string typed = host::windows_names ? "/s=" + shown_name(inside) + " without quotes"
+                            : inside.find('\'') == std::string::npos
+                                ? "'/s=" + shown_name(inside) + "'"
+                                : "\"/s=" + shown_name(inside) + "\"";
+  warn(outcome, "quoted term", term,
+       "the search term " + shown_name(term) +
+           (term.front() == '"' ? " keeps its double quotes, which"
+                                : " ends in a double quote, which") +
+           " must match too; to search for " + shown_name(inside) + ", type " + typed);
+}
 
 void warn_about_terms(Outcome& outcome, const std::string& file,
                       const std::vector<std::string>& terms) {
@@ -93,6 +132,7 @@ void warn_about_terms(Outcome& outcome, const std::string& file,
   }
   for (size_t i = 0; i < terms.size(); ++i) {
     const std::string& term = terms[i];
+    warn_if_line_quoted(outcome, file, term, i);
     if (term.empty())
       warn(outcome, "empty term", file,
            name + ": line " + grouped(i + 1) +

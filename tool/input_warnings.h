@@ -43,6 +43,11 @@ void warn_if_ctrl_z_inside(Outcome& outcome, const std::string& file, uint64_t o
 void warn_about_terms(Outcome& outcome, const std::string& file,
                       const std::vector<std::string>& terms);
 
+// The search term of /s= begins and ends with a double quote, or ends in one
+// it does not begin with (the whole option was quoted): the quotes are part
+// of the term, and the warning shows how to type it without them.
+void warn_if_term_quoted(Outcome& outcome, const std::string& term);
+
 // No file of the term's name exists, but the term looks like one.
 void warn_if_term_looks_like_a_file(Outcome& outcome, const std::string& term);
 

@@ -89,7 +89,9 @@ std::vector<Walk> mailbox_walks(const std::string& mailbox_pattern,
   for (const std::string& word : leading) {
     const bool exists = entry_exists(word);
     all_exist = all_exist && exists;
-    walks.push_back({word, exists});
+    // Windows looks each name up as a pattern, as it does a single name, so
+    // that the file's own spelling is shown.
+    walks.push_back({word, exists && !host::windows_names});
   }
   if (all_exist) return walks;
   const bool joined_names_one = !dir_first(mailbox_pattern, 0).empty();
@@ -109,6 +111,8 @@ bool run_steps(Run& run, const CommandLine& line) try {
   read_command_line(run, line);
   if (run.outcome.failed) return false;
   if (!load_terms(run)) return false;
+  if (run.term_count == 0 && !run.search_term.empty())
+    warn_if_term_quoted(run.outcome, run.search_term);
   if (!prepare_search(run)) return false;
   run.numbered_files = !run.searcher || std::find(run.terms.begin(), run.terms.end(),
                                                   std::string()) != run.terms.end();
@@ -139,8 +143,8 @@ bool run_steps(Run& run, const CommandLine& line) try {
 int answer(Request request) {
   if (request == Request::help)
     print_banner();
-  else
-    print_line("brevlith " BREVLITH_VERSION);
+  else  // the host's own line end: $(brevlith --version) is then just the text
+    print_text(std::string("brevlith " BREVLITH_VERSION).append(host::diagnostic_line_end));
   if (const ErrorStatus failed = first_stdout_failure(); failed.code) {
     Outcome outcome;
     report(outcome, "cannot write to standard output: " + reason(failed));

@@ -315,6 +315,7 @@ TEST(Win32CommandLine, RawLinesGiveTheseRuns) {
     std::u16string line;
     std::string made;  // the one output file, "" for none
     std::string out;   // standard output after the banner and the folder note
+    std::string err = {};
   } rows[] = {
       {u"brevlith in.mbx /s=two words", "two words.mbx", "Processing: in.mbx\r\nX1\r\n"},
       {u"\"C:\\x y\\brevlith.exe\"   in.mbx", "in-0001.txt", "Processing: in.mbx\r\n1\r\n"},
@@ -322,6 +323,9 @@ TEST(Win32CommandLine, RawLinesGiveTheseRuns) {
       {u"brevlith \"my box.mbx\" /s=invoice", "invoice.mbx", "Processing: my box.mbx\r\nX1\r\n"},
       {u"brevlith my box.mbx /s=invoice", "invoice.mbx", "Processing: my box.mbx\r\nX1\r\n"},
       {u"brevlith in.mbx /s=\"x y\"", "-x y-.mbx", "Processing: in.mbx\r\nX1\r\n"},
+      {u"brevlith in.mbx \"/s=x y\"", "x y-.mbx", "Processing: in.mbx\r\nX1\r\n",
+       "brevlith: warning: the search term x y\" ends in a double quote, which must match too; to "
+       "search for x y, type /s=x y without quotes\r\n"},
       {u"brevlith in.mbx /S=invoice", "in-0001.txt", "Processing: in.mbx\r\n1\r\n"},
       {u"brevlith mail\\in.mbx /s=a/b", "a-b.mbx", "Processing: in.mbx\r\nX1\r\n"},
       {u"brevlith mail/in.mbx", "", "FILE NOT FOUND\r\n"},  // the pattern is "mail"
@@ -339,6 +343,7 @@ TEST(Win32CommandLine, RawLinesGiveTheseRuns) {
     const std::string label =
         ::testing::PrintToString(std::wstring(row.line.begin(), row.line.end()));
     EXPECT_EQ(r.out, banner + created + row.out) << label;
+    EXPECT_TRUE(row.err.empty() || r.err == row.err) << label << r.err;  // when given
     const std::vector<std::string> made = testing::list_dir("brevlithoutput");
     if (!row.made.empty()) {
       EXPECT_EQ(made, std::vector<std::string>{row.made}) << label;

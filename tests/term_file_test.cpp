@@ -69,13 +69,18 @@ TEST(TermFile, ADirectoryOrAMissingFileIsSearchedAsText) {
   EXPECT_EQ(list_dir("brevlithoutput"), (std::vector<std::string>{"docs.mbx", "notes.txt.mbx"}));
 }
 
-TEST(TermFile, LfOnlyLinesAreOneTerm) {
+// The first line end decides: LF (a CR before it belongs to it), or CR
+// with any later LF a byte of its term.
+TEST(TermFile, TheFirstLineEndDecidesHowTermsEnd) {
   ScopedTempDir dir;
   write_file("in.mbx", "From ???@???\r\na\r\nb\r\n");
-  write_file("terms.txt", "a\nb\n");
-  const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\n0\r\n")
-      << "the term holds LFs; the message's lines end in CR LF";
+  write_file("terms.txt", "a\nb\r\n");
+  RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
+  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nXX2\r\n");
+  write_file("terms.txt", "b\r\na\n");
+  r = run_brevlith({"in.mbx", "/s=terms.txt"});
+  EXPECT_EQ(r.out, banner + noted + "Processing: in.mbx\r\nX1\r\n");
+  EXPECT_EQ(list_dir("brevlithoutput"), (std::vector<std::string>{"a.mbx", "b.mbx"}));
 }
 
 TEST(TermFile, WildcardTermMatchingAFileIsSearchedAsText) {

@@ -136,17 +136,13 @@ bool is_stray_dash_word(Outcome& outcome, const std::string& word) {
   return true;
 }
 
-void warn_if_lone_line_feeds(Outcome& outcome, const std::string& file, bool term_file,
-                             std::string_view line, uint64_t consumed) {
-  if (line.size() != consumed || line.find('\n') == std::string_view::npos ||
-      line.find('\r') != std::string_view::npos)
-    return;
+void warn_read_as_lf_ended(Outcome& outcome, const std::string& file, bool term_file) {
+  const std::string lines = term_file ? "term" : "line";
   warn(outcome, "lone line feeds", file,
-       shown_name(file) +
-           ": its lines end in LF alone, and only CR or CR LF ends a line here, so " +
-           (term_file ? "it is one term of " + grouped(line.size()) + " bytes"
-                      : std::string("it is one line and one message")) +
-           "; convert it to CR LF line ends (e.g. unix2dos " + shown_name(file) + ")");
+       shown_name(file) + ": its first line ends in LF alone, so it was read as LF-ended: LF or " +
+           "CR LF ends each " + lines + ", a lone CR does not" +
+           (term_file ? "" : ", and every line is written with CR LF") + "; if a lone CR was " +
+           "meant to end a " + lines + " too, give the file one kind of line end");
 }
 
 void warn_if_ctrl_z_inside(Outcome& outcome, const std::string& file, uint64_t offset, int64_t size,

@@ -133,6 +133,16 @@ const Case cases[] = {
          usage,
      0,
      {"body.mbx"}},
+    {"a second /s= inside one word",
+     {{"in.mbx", one}},
+     {"in.mbx", "/s=body /s=other"},
+     processing("in.mbx", "X1"),
+     "brevlith: warning: only the first /s= is used: /s=other and what follows it were "
+     "ignored" +
+         usage,
+     0,
+     {"body.mbx"},
+     true},
     {"--help after the mailbox",
      {{"in.mbx", one}},
      {"in.mbx", "--help"},
@@ -167,6 +177,25 @@ const Case cases[] = {
      processing("in.mbx", "0"),
      "brevlith: warning: no file mail/terms exists, so \"mail/terms\" is searched for as text; "
      "if it was meant as a term file, check its name\n",
+     0,
+     {},
+     true},
+    {"a term like a path with a backslash, quoted as typed",
+     {{"in.mbx", one}},
+     {"in.mbx", "/s=mail\\terms"},
+     processing("in.mbx", "0"),
+     "brevlith: warning: no file mail/terms exists, so \"mail\\terms\" is searched for as "
+     "text; if it was meant as a term file, check its name\n",
+     0,
+     {},
+     true},
+    {"a term naming a device",
+     {{"in.mbx", one}},
+     {"in.mbx", "/s=/dev/null"},
+     processing("in.mbx", "0"),
+     "brevlith: warning: /dev/null is not a regular file (a FIFO, socket or device), so it was "
+     "not read as a term file and \"/dev/null\" is searched for as text; to search for the "
+     "lines of a file, name a regular one\n",
      0,
      {},
      true},

@@ -14,9 +14,10 @@ namespace {
 
 std::string grouped(uint64_t n) { return format_number(static_cast<double>(n), "0,"); }
 
+// A term as typed: its backslashes are no folder separators.
 std::string quoted(std::string_view text) {
   std::string q(1, '"');
-  return q.append(shown_name(text)).append(1, '"');
+  return q.append(shown_found_name(text)).append(1, '"');
 }
 
 // Two lines' terms, as "lines 3 and 7 (\"a\" and \"A\")".
@@ -156,6 +157,23 @@ void warn_if_ctrl_z_inside(Outcome& outcome, const std::string& file, uint64_t o
 }
 
 void warn_if_term_looks_like_a_file(Outcome& outcome, const std::string& term) {
+  ErrorScope scope;  // a failed look-up only means that nothing is there
+  const uint32_t attributes =
+      run_system_call([&] { return host::get_file_attributes_w(to_wide(term)); }).result;
+  // A folder is no file, as the warning below says; anything else at the
+  // name is there but not read, which "no file exists" would hide.
+  if (attributes != host::invalid_file_attributes &&
+      !(attributes & host::file_attribute_directory)) {
+    const bool system = attributes & host::file_attribute_system;
+    warn(outcome, "term like a file", term,
+         shown_name(term) +
+             (!system               ? " is a hidden file"
+              : host::windows_names ? " is a system file"
+                                    : " is not a regular file (a FIFO, socket or device)") +
+             ", so it was not read as a term file and " + quoted(term) +
+             " is searched for as text; to search for the lines of a file, name a regular one");
+    return;
+  }
   const size_t dot = term.find_last_of('.');
   bool extension = dot != std::string::npos && dot + 1 < term.size() && term.size() - dot - 1 <= 4;
   for (size_t i = dot + 1; extension && i < term.size(); ++i)

@@ -105,6 +105,8 @@ class MailboxSplit {
       } catch (const std::bad_alloc&) {
         state_ = SplitState::too_large;
       }
+    } else {
+      run_.not_opened.insert(path_);
     }
     finish();
   }
@@ -333,10 +335,16 @@ bool split_already(Run& run, const std::string& path) {
   if (!got.result || got.failed()) return false;
   const auto [first, added] = run.split_files.try_emplace({id.volume, id.index}, path);
   if (added) return false;
-  warn(run.outcome, "named twice", path,
-       "mailbox " + shown_name(path) + " was already processed" +
-           (first->second == path ? "" : " as " + shown_name(first->second)) +
-           ": one file named twice is processed once; name each mailbox once");
+  const std::string as = first->second == path ? "" : " as " + shown_name(first->second);
+  if (run.not_opened.contains(first->second))
+    warn(run.outcome, "named twice", path,
+         "mailbox " + shown_name(path) + " was named before" + as +
+             " and could not be opened then, so it is skipped: one file named twice is opened "
+             "once; name each mailbox once");
+  else
+    warn(run.outcome, "named twice", path,
+         "mailbox " + shown_name(path) + " was already processed" + as +
+             ": one file named twice is processed once; name each mailbox once");
   return true;
 }
 

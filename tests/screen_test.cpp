@@ -269,8 +269,10 @@ struct SilentRun {
   int left_to_read = 0;  // bytes typed ahead that the terminal still holds
 };
 
-// `typed` is input the user typed ahead, waiting before the run starts.
-SilentRun run_on_silent_terminal(bool background, const std::string& typed = "") {
+// `typed` is input the user typed ahead, waiting before the run starts;
+// `late` is typed in once the run has given up waiting for an answer.
+SilentRun run_on_silent_terminal(bool background, const std::string& typed = "",
+                                 std::string late = "") {
   SilentRun run;
   int master = -1, slave = -1;
   winsize size{};
@@ -317,6 +319,11 @@ SilentRun run_on_silent_terminal(bool background, const std::string& typed = "")
       const ssize_t got = ::read(master, buffer, sizeof buffer);
       if (got > 0) run.terminal.append(buffer, static_cast<size_t>(got));
     }
+    if (!late.empty() && run.terminal.find(term_line) != std::string::npos) {
+      if (::write(master, late.data(), late.size()) < 0) break;
+      run.terminal.clear();  // what shows from here on
+      late.clear();
+    }
     if (::waitpid(pid, &status, WNOHANG) == pid) break;
     if (std::chrono::steady_clock::now() - start > 10s) {
       ::kill(pid, SIGKILL);
@@ -326,6 +333,10 @@ SilentRun run_on_silent_terminal(bool background, const std::string& typed = "")
   }
   run.took = std::chrono::duration_cast<std::chrono::milliseconds>(
       std::chrono::steady_clock::now() - start);
+  if (!late.empty() && ::write(master, late.data(), late.size()) > 0) {  // the run ended first
+    pollfd p{master, POLLIN, 0};
+    ::poll(&p, 1, 1000);  // its echo shows that the terminal has taken it in
+  }
   for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 0) > 0;) {
     char buffer[4096];
     const ssize_t got = ::read(master, buffer, sizeof buffer);
@@ -371,6 +382,18 @@ TEST(Screen, TypedAheadInputIsNeitherReadNorAnsweredFor) {
   EXPECT_TRUE(run.settings_kept);
   EXPECT_EQ(run.terminal, "\x1b[37;40m" + term_line + "\x1b[0m\r\r\n");
   EXPECT_EQ(run.left_to_read, 6);
+}
+
+// An answer that comes after the wait is read away before the run ends,
+// and nothing typed after it: the shell gets neither more nor less.
+TEST(Screen, ALateAnswerNeverReachesTheShell) {
+  BREVLITH_LINUX_ONLY("the Linux build's terminal screen path");
+  ScopedTempDir dir;
+  write_search_inputs();
+  const SilentRun run = run_on_silent_terminal(false, "", "\x1b[5;1R\n");
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_TRUE(run.settings_kept);
+  EXPECT_EQ(run.left_to_read, 1);
 }
 
 TEST(Screen, ABackgroundJobNeitherAsksNorStops) {

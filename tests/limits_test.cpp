@@ -129,11 +129,9 @@ TEST(FileHandleLimit, MessageFilesFailAndTheFloodOfLinesIsCapped) {
   EXPECT_EQ(r.err, lines);
   EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{});
   // In search mode what was not written are records.
-  const RunResult s = run_brevlith({"in.mbx", "/s=needle"}, options);
-  EXPECT_TRUE(s.err.ends_with(
-      "needle.mbx: too many open files\nbrevlith: 5 more records of term mailboxes could not be "
-      "written\n"))
-      << s.err;
+  EXPECT_TRUE(run_brevlith({"in.mbx", "/s=needle"}, options)
+                  .err.ends_with(
+                      "files\nbrevlith: 5 more records of term mailboxes could not be written\n"));
 }
 
 // A pipe whose reader has gone, as with `brevlith in.mbx | head -1`.

@@ -54,9 +54,6 @@ TEST(Split, LineEndsInsideMailboxes) {
       {"first line end LF: LF ends lines",
        "a\nFrom ???@??? x\r\nb\rc\n",
        {"a\r\n", "From ???@??? x\r\nb\rc\r\n"}},
-      {"first line end CR LF: a later LF is a byte",
-       "a\r\nFrom ???@??? x\nb\n",
-       {"a\r\n", "From ???@??? x\nb\n\r\n"}},
       {"bare CR", "a\rFrom ???@??? x\rb", {"a\r\n", "From ???@??? x\r\nb\r\n"}},
       {"ctrl-z ends the file",
        "a\r\nb\x1a"

@@ -269,8 +269,7 @@ struct SilentRun {
   int left_to_read = 0;  // bytes typed ahead that the terminal still holds
 };
 
-// `typed` is input typed ahead, waiting before the run starts; `late` comes
-// once the run has given up waiting for an answer.
+// `typed`: keys typed before the run starts; `late`: once it stopped waiting.
 SilentRun run_on_silent_terminal(bool background, const std::string& typed = "",
                                  std::string late = "") {
   SilentRun run;

@@ -186,7 +186,7 @@ const Case cases[] = {
      processing("in.mbx", "0"),
      "brevlith: warning: /dev/null is not a regular file (a FIFO, socket or device), so it was "
      "not read as a term file and \"/dev/null\" is searched for as text; to search for the "
-     "lines of a file, name a regular one\n",
+     "lines of a file, name a regular, visible one\n",
      0,
      {},
      true},

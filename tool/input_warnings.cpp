@@ -164,14 +164,16 @@ void warn_if_term_looks_like_a_file(Outcome& outcome, const std::string& term) {
   // name is there but not read, which "no file exists" would hide.
   if (attributes != host::invalid_file_attributes &&
       !(attributes & host::file_attribute_directory)) {
-    const bool system = attributes & host::file_attribute_system;
+    std::string what = " is not a regular file (a FIFO, socket or device)";
+    if (attributes & host::file_attribute_system) {
+      if (host::windows_names) what = " is a system file";
+    } else if (attributes & host::file_attribute_hidden) {
+      what = " is a hidden file";
+    }
     warn(outcome, "term like a file", term,
-         shown_name(term) +
-             (!system               ? " is a hidden file"
-              : host::windows_names ? " is a system file"
-                                    : " is not a regular file (a FIFO, socket or device)") +
-             ", so it was not read as a term file and " + quoted(term) +
-             " is searched for as text; to search for the lines of a file, name a regular one");
+         shown_name(term) + what + ", so it was not read as a term file and " + quoted(term) +
+             " is searched for as text; to search for the lines of a file, name a regular, visible "
+             "one");
     return;
   }
   const size_t dot = term.find_last_of('.');

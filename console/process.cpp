@@ -37,8 +37,8 @@ int run_process(int argc, char** argv, int (*main_procedure)()) {
 
   const int result = main_procedure();
 
+  host::finish();  // may still read the console input
   if (p.console_input_handle != host::invalid_handle) host::close_handle(p.console_input_handle);
-  host::finish();
   return result;
 }
 

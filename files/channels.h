@@ -24,6 +24,9 @@ struct Channel {
   uint32_t block_size = 0;     // the record length for input, 1 otherwise
   uint32_t buffer_index = 0;   // input: next unread byte of block; else the column
   uint32_t block_fill = 0;
+  // Input: the byte that ends lines, CR or LF, set by the first line end
+  // read (files/lines.h); 0 until then.
+  uint8_t line_end = 0;
   std::unique_ptr<uint8_t[]> block;
 };
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -49,28 +50,34 @@ inline Next look(Channel& c, ErrorStatus& failure) {
   return c.buffer_index < c.block_fill ? Next::byte : refill(c, failure);
 }
 
-// One bit for each CR or 0x1A among the 16 bytes at p, the lowest for p[0].
+// One bit for each line end byte `End` (CR, LF, or both for 0: the first
+// line end is not known yet) or 0x1A among the 16 bytes at p, the lowest
+// for p[0].
+template <uint8_t End>
 inline uint32_t stops_in_16(const uint8_t* p) {
 #if defined(__SSE2__) || defined(_M_X64)
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i crs = _mm_set1_epi8(static_cast<char>(cr));
   const __m128i marks = _mm_set1_epi8(static_cast<char>(eof_mark));
-  return static_cast<uint32_t>(
-      _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, crs), _mm_cmpeq_epi8(v, marks))));
+  __m128i found = _mm_cmpeq_epi8(v, marks);
+  if constexpr (End != lf) found = _mm_or_si128(found, _mm_cmpeq_epi8(v, _mm_set1_epi8(cr)));
+  if constexpr (End != cr) found = _mm_or_si128(found, _mm_cmpeq_epi8(v, _mm_set1_epi8(lf)));
+  return static_cast<uint32_t>(_mm_movemask_epi8(found));
 #else
   uint32_t bits = 0;
   for (uint32_t i = 0; i < 16; ++i)
-    if (p[i] == cr || p[i] == eof_mark) bits |= uint32_t{1} << i;
+    if ((End != lf && p[i] == cr) || (End != cr && p[i] == lf) || p[i] == eof_mark)
+      bits |= uint32_t{1} << i;
   return bits;
 #endif
 }
 
-// The index of the first CR or 0x1A among the n bytes at p, or n. Looks at
-// whole 16-byte pieces, so up to 15 bytes past the end are read (the block
-// has room for them); matches there are ignored.
+// The index of the first stop among the n bytes at p, or n. Looks at whole
+// 16-byte pieces, so up to 15 bytes past the end are read (the block has
+// room for them); matches there are ignored.
+template <uint8_t End>
 inline size_t line_stop(const uint8_t* p, size_t n) {
   for (size_t i = 0; i < n; i += 16)
-    if (const uint32_t hits = stops_in_16(p + i))
+    if (const uint32_t hits = stops_in_16<End>(p + i))
       return std::min(n, i + static_cast<size_t>(std::countr_zero(hits)));
   return n;
 }
@@ -79,8 +86,10 @@ void truncate(std::string& out, size_t n) { out.resize(n); }
 void truncate(TextBuffer& out, size_t n) { out.resize_down(n); }
 
 // Appends the next line to `out`. 0 on success, else the error status.
-template <class Out>
-ErrorStatus collect_line(Channel& c, Out& out) {
+// `End` is the channel's line end, 0 while it is not known: then the first
+// CR or LF found decides it.
+template <uint8_t End, class Out>
+ErrorStatus collect_line_ended(Channel& c, Out& out) {
   const size_t start = out.size();
   ErrorStatus failure;
   for (;;) {
@@ -88,7 +97,7 @@ ErrorStatus collect_line(Channel& c, Out& out) {
     if (next == Next::failed) return truncate(out, start), failure;
     if (next == Next::none) break;
     const uint8_t* run = c.block.get() + c.buffer_index;
-    const size_t take = line_stop(run, c.block_fill - c.buffer_index);
+    const size_t take = line_stop<End>(run, c.block_fill - c.buffer_index);
     try {
       out.append(reinterpret_cast<const char*>(run), take);
     } catch (const std::bad_alloc&) {
@@ -98,7 +107,16 @@ ErrorStatus collect_line(Channel& c, Out& out) {
     c.buffer_index += static_cast<uint32_t>(take);
     if (c.buffer_index == c.block_fill) continue;
     if (run[take] == eof_mark) break;
-    ++c.buffer_index;  // the CR
+    ++c.buffer_index;  // the CR or LF
+    if constexpr (End != cr) {
+      if (run[take] == lf) {
+        c.line_end = lf;
+        // A CR right before the LF belongs to the line end.
+        if (out.size() > start && out.data()[out.size() - 1] == '\r') truncate(out, out.size() - 1);
+        return {};
+      }
+    }
+    if constexpr (End == 0) c.line_end = cr;
     const Next after = look(c, failure);
     if (after == Next::failed) return truncate(out, start), failure;
     if (after == Next::byte && c.block[c.buffer_index] == lf) ++c.buffer_index;
@@ -106,6 +124,13 @@ ErrorStatus collect_line(Channel& c, Out& out) {
   }
   if (out.size() == start) return {error_code::past_end, 0};
   return {};
+}
+
+template <class Out>
+ErrorStatus collect_line(Channel& c, Out& out) {
+  if (c.line_end == cr) return collect_line_ended<cr>(c, out);
+  if (c.line_end == lf) return collect_line_ended<lf>(c, out);
+  return collect_line_ended<0>(c, out);
 }
 
 bool write_bytes(int32_t number, std::string_view bytes, bool line_end) {
@@ -155,16 +180,22 @@ bool read_line_append(int32_t number, std::string& out) {
   return true;
 }
 
+bool lines_end_in_lf(int32_t number) {
+  const Channel* c = find_channel(number);
+  return c && c->mode == Mode::input && c->line_end == lf;
+}
+
 namespace {
 
-// The positions of CR and 0x1A in a block of up to 128 bytes, one bit each,
-// found once per block rather than once per line.
+// The positions of the line end byte `End` and 0x1A in a block of up to
+// 128 bytes, one bit each, found once per block rather than once per line.
+template <uint8_t End>
 class Stops {
  public:
   void find(const uint8_t* block, uint32_t fill) {
     uint64_t found[2] = {0, 0};
     for (int k = 0; k < 8; ++k)  // the block has room for all 128 bytes
-      found[k / 4] |= uint64_t{stops_in_16(block + 16 * k)} << (16 * (k % 4));
+      found[k / 4] |= uint64_t{stops_in_16<End>(block + 16 * k)} << (16 * (k % 4));
     bits_[0] = found[0];
     bits_[1] = found[1];
     if (fill < 64) {
@@ -195,10 +226,12 @@ class Stops {
 // Copies lines from an input channel's blocks into a message, block by
 // block: bytes of lines that end in CR LF inside the block, already as they
 // must be written, are left pending in block[run, index) and appended in one
-// piece when the block is used up or a line needs a different end. The
+// piece when the block is used up or a line needs a different end. `End`
+// is the channel's line end, CR or LF, already decided. The
 // channel's fields are mirrored here, as every append could alias them; the
 // failure is kept apart, so that this record never escapes and stays in
 // registers.
+template <uint8_t End>
 class LineCopier {
  public:
   LineCopier(Channel& c, TextBuffer& out, std::string_view marker)
@@ -230,7 +263,10 @@ class LineCopier {
         if (starts_with_marker(line_start)) return LinesStop::marker;
         continue;
       }
-      copy_line_in_place(failure);
+      if constexpr (End == cr)
+        copy_line_in_place(failure);
+      else
+        copy_lf_line_in_place(failure);
       if (failure.code) {
         out_.resize_down(line_start);
         c_.buffer_index = index_;
@@ -317,14 +353,91 @@ class LineCopier {
     out_.append("\r\n", 2);
   }
 
+  // The same for a file whose lines end in LF: a line that ends in CR LF
+  // stays pending, one that ends in a lone LF gains the CR.
+  void copy_lf_line_in_place(ErrorStatus& failure) {
+    uint32_t from = index_;  // where the line's bytes in this block begin
+    bool continued = false;  // its bytes in earlier blocks are appended
+    for (;;) {
+      const uint32_t stop = stops_.next(index_);
+      if (stop == fill_) {  // the line goes on in the next block
+        index_ = fill_;
+        Next next = Next::byte;
+        if (!next_block(next, failure)) return;
+        if (next == Next::none) break;
+        from = 0;
+        continued = true;
+        continue;
+      }
+      if (block_[stop] == eof_mark) {
+        index_ = stop;
+        append_pending();
+        break;
+      }
+      const bool after_cr =
+          stop > from ? block_[stop - 1] == cr : continued && out_.data()[out_.size() - 1] == '\r';
+      if (!after_cr) {
+        index_ = stop;
+        append_pending();
+        out_.append("\r\n", 2);
+        run_ = stop + 1;
+      }
+      index_ = stop + 1;
+      return;
+    }
+    out_.append("\r\n", 2);
+  }
+
   Channel& c_;
   TextBuffer& out_;
   const std::string_view marker_;
   int first_of_marker_;
   const uint8_t* block_ = nullptr;
   uint32_t index_ = 0, fill_ = 0, run_ = 0;
-  Stops stops_;
+  Stops<End> stops_;
 };
+
+}  // namespace
+
+namespace {
+
+template <uint8_t End>
+LinesStop copy_lines(Channel& c, TextBuffer& out, std::string_view marker, size_t& line_start,
+                     ErrorStatus& failure) {
+  LineCopier<End> copier(c, out, marker);
+  try {
+    return copier.copy(line_start, failure);
+  } catch (const std::bad_alloc&) {
+    // Lines before this one may be missing too: the message is lost anyway.
+    out.resize_down(line_start);
+    c.buffer_index = copier.index();
+    failure = {error_code::out_of_memory, 0};
+    return LinesStop::failed_line;
+  }
+}
+
+// One line of a file whose first line end is not read yet, through the
+// plain reader, which decides it. Nothing when the caller goes on.
+std::optional<LinesStop> undecided_line(Channel& c, TextBuffer& out, std::string_view marker,
+                                        size_t& line_start, ErrorStatus& failure) {
+  line_start = out.size();
+  const Next next = look(c, failure);
+  if (next != Next::byte || c.block[c.buffer_index] == eof_mark) return LinesStop::end_of_file;
+  failure = collect_line(c, out);
+  if (failure.code) return LinesStop::failed_line;
+  try {
+    out.append("\r\n", 2);
+  } catch (const std::bad_alloc&) {
+    out.resize_down(line_start);
+    failure = {error_code::out_of_memory, 0};
+    return LinesStop::failed_line;
+  }
+  const size_t length = out.size() - line_start - 2;
+  if (length >= marker.size() &&
+      std::memcmp(out.data() + line_start, marker.data(), marker.size()) == 0)
+    return LinesStop::marker;
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -332,18 +445,14 @@ LinesStop read_lines(int32_t number, TextBuffer& out, std::string_view marker, s
   Channel* c = find_channel(number);
   if (!c) return raise_error(error_code::file_not_found), LinesStop::end_of_file;
   if (c->mode != Mode::input) return raise_error(error_code::bad_file_mode), LinesStop::failed_line;
-  LineCopier copier(*c, out, marker);
   ErrorStatus failure;
-  try {
-    const LinesStop stop = copier.copy(line_start, failure);
-    if (failure.code) raise_error(failure.code, failure.host_error);
-    return stop;
-  } catch (const std::bad_alloc&) {
-    // Lines before this one may be missing too: the message is lost anyway.
-    out.resize_down(line_start);
-    c->buffer_index = copier.index();
-    return raise_error(error_code::out_of_memory), LinesStop::failed_line;
-  }
+  std::optional<LinesStop> stop;
+  while (!stop && c->line_end == 0) stop = undecided_line(*c, out, marker, line_start, failure);
+  if (!stop)
+    stop = c->line_end == lf ? copy_lines<lf>(*c, out, marker, line_start, failure)
+                             : copy_lines<cr>(*c, out, marker, line_start, failure);
+  if (failure.code) raise_error(failure.code, failure.host_error);
+  return *stop;
 }
 
 std::string read_line(int32_t number) {

@@ -1,7 +1,10 @@
-// Text operations on an open channel. Only CR ends a line (CR LF is one
-// terminator, also across a block refill); a lone LF is an ordinary byte;
-// 0x1A ends the file and is never consumed. Writes are one host write each.
-// Errors are named as in console/error_codes.h.
+// Text operations on an open channel. The first line end of a file decides
+// how its lines end: when it is CR or CR LF, only CR ends a line (CR LF is one
+// terminator, also across a block refill) and a lone LF is an ordinary byte;
+// when it is a lone LF, LF ends each line, a CR right before an LF belongs to
+// the line end, and any other CR is an ordinary byte. 0x1A ends the file and
+// is never consumed. Writes are one host write each. Errors are named as in
+// console/error_codes.h.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +31,10 @@ std::string read_line(int32_t number);
 // mailbox walk collects messages without a copy per line. Returns false
 // when nothing was appended because of a failure or the end of the data.
 bool read_line_append(int32_t number, std::string& out);
+
+// True when the first line end read from the input channel was a lone LF,
+// so that its lines end at LF; false before any line end was read.
+bool lines_end_in_lf(int32_t number);
 
 // A growable run of bytes for collecting a message. It grows with realloc, so
 // the allocator can move a large message by remapping its pages instead of

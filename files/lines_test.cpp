@@ -37,7 +37,9 @@ TEST(ReadLine, LineEndRules) {
       {"A\r\nB\r\n\r\n", L{"A", "B", ""}},
       {"A\r\nB", L{"A", "B"}},
       {"", L{}},
-      {"A\nB\n", L{"A\nB\n"}},
+      // The first line end decides: LF (with a CR before it), or CR.
+      {"A\nB\r\nC\rD\n\r", L{"A", "B", "C\rD", "\r"}},
+      {"A\r\nB\nC\r\n", L{"A", "B\nC"}},
       {"A\rB", L{"A", "B"}},
       {"A\r\r\nB", L{"A", "", "B"}},
       {"A\r", L{"A"}},

@@ -25,12 +25,27 @@ namespace {
 
 using namespace brevlith;
 
-// The model: lines end at CR or CR LF, a lone LF is an ordinary byte, and
-// 0x1A ends the file.
+// The model: 0x1A ends the file; when its first CR or LF is an LF, lines
+// end at LF and a CR right before one belongs to the line end; otherwise
+// lines end at CR or CR LF, and a lone LF is an ordinary byte.
 std::vector<std::string> model_lines(std::string bytes) {
   if (const size_t eof = bytes.find('\x1a'); eof != std::string::npos) bytes.resize(eof);
   std::vector<std::string> lines;
   std::string line;
+  const size_t first_end = bytes.find_first_of("\r\n");
+  if (first_end != std::string::npos && bytes[first_end] == '\n') {
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] == '\n') {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        line.clear();
+      } else {
+        line += bytes[i];
+      }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+  }
   for (size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] != '\r') {
       line += bytes[i];

@@ -128,6 +128,10 @@ TEST(FileHandleLimit, MessageFilesFailAndTheFloodOfLinesIsCapped) {
   lines += "brevlith: 5 more message files could not be written\n";
   EXPECT_EQ(r.err, lines);
   EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{});
+  // In search mode what was not written are records.
+  EXPECT_TRUE(run_brevlith({"in.mbx", "/s=needle"}, options)
+                  .err.ends_with(
+                      "files\nbrevlith: 5 more records of term mailboxes could not be written\n"));
 }
 
 // A pipe whose reader has gone, as with `brevlith in.mbx | head -1`.
@@ -343,6 +347,12 @@ TEST(HeldByAnotherProcess, ALockedMailboxIsSkippedWithCountZero) {
   EXPECT_EQ(list_dir("brevlithoutput"),
             (std::vector<std::string>{"a-0001.txt", "a-0002.txt", "c-0001.txt", "c-0002.txt"}));
   EXPECT_EQ(read_file(numbered("c", 2)), m[1]);
+  // Named again, it is said to be skipped, not to be read already.
+  EXPECT_EQ(run_brevlith({"b.mbx", "./b.mbx"}).err,
+            "brevlith: cannot open mailbox b.mbx: in use by another program\n"
+            "brevlith: warning: mailbox ./b.mbx was named before as b.mbx and could not be "
+            "opened then, so it is skipped: one file named twice is opened once; name each "
+            "mailbox once\n");
 }
 
 TEST(HeldByAnotherProcess, ATermFileLockedForLongStopsTheRunAfterTheBanner) {

@@ -9,20 +9,21 @@
 namespace brevlith::testing {
 namespace {
 
-// The mailbox as the splitter must reproduce it: lines end at CR or CR LF,
-// 0x1A ends the data, every line is written back followed by CR LF.
+// The mailbox as the splitter must reproduce it: lines end at CR or CR LF
+// (at LF when the first one is LF), 0x1A ends the data, each gets CR LF.
 std::string normalised(const std::string& input) {
   const std::string data = input.substr(0, input.find('\x1a'));
+  const bool lf = data.find_first_of("\r\n") == data.find('\n');  // both none: either way
   std::string out;
   for (size_t i = 0; i < data.size();) {
-    const size_t cr = data.find('\r', i);
-    if (cr == std::string::npos) {
+    const size_t end = data.find(lf ? '\n' : '\r', i);
+    if (end == std::string::npos) {
       out += data.substr(i) + "\r\n";
       break;
     }
-    out += data.substr(i, cr - i) + "\r\n";
-    i = cr + 1;
-    if (i < data.size() && data[i] == '\n') ++i;
+    out += data.substr(i, end - i - (lf && end > i && data[end - 1] == '\r')) + "\r\n";
+    i = end + 1;
+    if (!lf && i < data.size() && data[i] == '\n') ++i;
   }
   return out.empty() ? "\r\n" : out;
 }

@@ -269,8 +269,9 @@ struct SilentRun {
   int left_to_read = 0;  // bytes typed ahead that the terminal still holds
 };
 
-// `typed` is input the user typed ahead, waiting before the run starts.
-SilentRun run_on_silent_terminal(bool background, const std::string& typed = "") {
+// `typed`: keys typed before the run starts; `late`: once it stopped waiting.
+SilentRun run_on_silent_terminal(bool background, const std::string& typed = "",
+                                 std::string late = "") {
   SilentRun run;
   int master = -1, slave = -1;
   winsize size{};
@@ -317,12 +318,19 @@ SilentRun run_on_silent_terminal(bool background, const std::string& typed = "")
       const ssize_t got = ::read(master, buffer, sizeof buffer);
       if (got > 0) run.terminal.append(buffer, static_cast<size_t>(got));
     }
+    if (!late.empty() && run.terminal.find(term_line) != std::string::npos &&
+        ::write(master, late.data(), late.size()) > 0)
+      late.clear();
     if (::waitpid(pid, &status, WNOHANG) == pid) break;
     if (std::chrono::steady_clock::now() - start > 10s) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, &status, 0);
       break;
     }
+  }
+  if (!late.empty() && ::write(master, late.data(), late.size()) > 0) {  // the run ended first
+    pollfd p{master, POLLIN, 0};
+    ::poll(&p, 1, 1000);  // its echo shows that the terminal has taken it in
   }
   for (pollfd p{master, POLLIN, 0}; ::poll(&p, 1, 0) > 0;) {
     char buffer[4096];
@@ -368,6 +376,17 @@ TEST(Screen, TypedAheadInputIsNeitherReadNorAnsweredFor) {
   EXPECT_TRUE(run.settings_kept);
   EXPECT_EQ(run.terminal, "\x1b[37;40m" + term_line + "\x1b[0m\r\r\n");
   EXPECT_EQ(run.left_to_read, 6);
+}
+
+// An answer after the wait is read away before the run ends, a key after it
+// is not.
+TEST(Screen, ALateAnswerNeverReachesTheShell) {
+  BREVLITH_LINUX_ONLY("the Linux build's terminal screen path");
+  ScopedTempDir dir;
+  write_search_inputs();
+  const SilentRun run = run_on_silent_terminal(false, "", "\x1b[5;1R\n");
+  EXPECT_TRUE(run.exit_code == 0 && run.settings_kept);
+  EXPECT_EQ(run.left_to_read, 1);
 }
 
 TEST(Screen, ABackgroundJobNeitherAsksNorStops) {

@@ -17,17 +17,22 @@ namespace brevlith::testing {
 namespace {
 
 // Lines as the line reader gives them while the file is not at its end:
-// CR or CR LF ends a line, a lone LF is a byte, 0x1A ends the file.
+// 0x1A ends the file; when its first CR or LF is an LF, LF ends a line and a
+// CR before it belongs to the end; else CR or CR LF ends a line, a lone LF
+// is a byte.
 std::vector<std::string> lines_of(const std::string& bytes) {
   const std::string data = bytes.substr(0, bytes.find('\x1a'));
+  const size_t first_end = data.find_first_of("\r\n");
+  const bool lf_ended = first_end != std::string::npos && data[first_end] == '\n';
   std::vector<std::string> lines;
   size_t at = 0;
   while (at < data.size()) {
     std::string line;
-    while (at < data.size() && data[at] != '\r') line += data[at++];
+    while (at < data.size() && data[at] != (lf_ended ? '\n' : '\r')) line += data[at++];
+    if (lf_ended && at < data.size() && !line.empty() && line.back() == '\r') line.pop_back();
     if (at < data.size()) {
       ++at;
-      if (at < data.size() && data[at] == '\n') ++at;
+      if (!lf_ended && at < data.size() && data[at] == '\n') ++at;
     }
     lines.push_back(line);
   }

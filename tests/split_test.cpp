@@ -51,7 +51,9 @@ TEST(Split, LineEndsInsideMailboxes) {
   };
   const std::vector<Case> cases = {
       {"no separator", "one\r\ntwo\r\n", {"one\r\ntwo\r\n"}},
-      {"bare LF is one line", "a\nFrom ???@??? x\nb\n", {"a\nFrom ???@??? x\nb\n\r\n"}},
+      {"first line end LF: LF ends lines",
+       "a\nFrom ???@??? x\r\nb\rc\n",
+       {"a\r\n", "From ???@??? x\r\nb\rc\r\n"}},
       {"bare CR", "a\rFrom ???@??? x\rb", {"a\r\n", "From ???@??? x\r\nb\r\n"}},
       {"ctrl-z ends the file",
        "a\r\nb\x1a"

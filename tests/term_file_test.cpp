@@ -69,13 +69,12 @@ TEST(TermFile, ADirectoryOrAMissingFileIsSearchedAsText) {
   EXPECT_EQ(list_dir("brevlithoutput"), (std::vector<std::string>{"docs.mbx", "notes.txt.mbx"}));
 }
 
-TEST(TermFile, LfOnlyLinesAreOneTerm) {
+TEST(TermFile, LfEndedLinesAreTermsEach) {
   ScopedTempDir dir;
   write_file("in.mbx", "From ???@???\r\na\r\nb\r\n");
-  write_file("terms.txt", "a\nb\n");
+  write_file("terms.txt", "a\nb\r\n");  // a CR before the LF belongs to it
   const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\n0\r\n")
-      << "the term holds LFs; the message's lines end in CR LF";
+  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nXX2\r\n");
 }
 
 TEST(TermFile, WildcardTermMatchingAFileIsSearchedAsText) {

@@ -80,16 +80,17 @@ const Case cases[] = {
     {"mailbox with LF line ends",
      {{"in.mbx", "From ???@??? 1\nx\nFrom ???@??? 2\ny\n"}},
      {"in.mbx"},
-     processing("in.mbx", "1"),
-     "brevlith: warning: in.mbx: its lines end in LF alone, and only CR or CR LF ends a line "
-     "here, so it is one line and one message; convert it to CR LF line ends (e.g. unix2dos "
-     "in.mbx)\n",
+     processing("in.mbx", ".2"),
+     "brevlith: warning: in.mbx: its first line ends in LF alone, so it was read as LF-ended: "
+     "LF or CR LF ends each line, a lone CR does not, and every line is written with CR LF; if "
+     "a lone CR was meant to end a line too, give the file one kind of line end\n",
      0,
-     {}},
-    with_terms("term file with LF line ends", "invoice\nmeeting\n", "0",
-               "brevlith: warning: terms.txt: its lines end in LF alone, and only CR or CR LF "
-               "ends a line here, so it is one term of 16 bytes; convert it to CR LF line ends "
-               "(e.g. unix2dos terms.txt)\n"),
+     {"in-0001.txt", "in-0002.txt"}},
+    with_terms("term file with LF line ends", "meeting\nbody\n", "X1",
+               "brevlith: warning: terms.txt: its first line ends in LF alone, so it was read as "
+               "LF-ended: LF or CR LF ends each term, a lone CR does not; if a lone CR was meant "
+               "to end a term too, give the file one kind of line end\n",
+               {"body.mbx"}),
     {"same base name in search mode: term mailboxes add up",
      {{"a/In.mbx", one}, {"b/In.mbx", one}},
      {"a/In.mbx", "b/In.mbx", "/s=body"},
@@ -132,6 +133,16 @@ const Case cases[] = {
          usage,
      0,
      {"body.mbx"}},
+    {"a second /s= inside one word",
+     {{"in.mbx", one}},
+     {"in.mbx", "/s=body /s=other"},
+     processing("in.mbx", "X1"),
+     "brevlith: warning: only the first /s= is used: /s=other and what follows it were "
+     "ignored" +
+         usage,
+     0,
+     {"body.mbx"},
+     true},
     {"--help after the mailbox",
      {{"in.mbx", one}},
      {"in.mbx", "--help"},
@@ -160,12 +171,22 @@ const Case cases[] = {
      "if it was meant as a term file, check its name\n",
      0,
      {}},
-    {"a term like a path",
+    {"a term like a path, quoted as typed",
      {{"in.mbx", one}},
-     {"in.mbx", "/s=mail/terms"},
+     {"in.mbx", "/s=mail\\terms"},
      processing("in.mbx", "0"),
-     "brevlith: warning: no file mail/terms exists, so \"mail/terms\" is searched for as text; "
-     "if it was meant as a term file, check its name\n",
+     "brevlith: warning: no file mail/terms exists, so \"mail\\terms\" is searched for as "
+     "text; if it was meant as a term file, check its name\n",
+     0,
+     {},
+     true},
+    {"a term naming a device",
+     {{"in.mbx", one}},
+     {"in.mbx", "/s=/dev/null"},
+     processing("in.mbx", "0"),
+     "brevlith: warning: /dev/null is not a regular file (a FIFO, socket or device), so it was "
+     "not read as a term file and \"/dev/null\" is searched for as text; to search for the "
+     "lines of a file, name a regular, visible one\n",
      0,
      {},
      true},

@@ -75,6 +75,13 @@ CommandLine parse_command_line(std::u16string_view tail_view,
       word.kind = WordKind::text;
     }
     past_options = past_options || word.kind != WordKind::name;
+    // A /s= inside a word ("/s=/s=x", or '/s=a /s=b' quoted whole) is a
+    // later one as much as a word of its own is.
+    for (size_t at; searching && (at = word.text.find("/s=", 1)) != std::string::npos;) {
+      const size_t end = word.text.find_last_not_of(" \t", at - 1);
+      line.words.push_back({word.text.substr(0, end + 1), word.kind});
+      word = {word.text.substr(at), WordKind::second_search};
+    }
     line.words.push_back(std::move(word));
   }
   line.names = split ? leading_arguments(arguments) : raw_line_names(tail);

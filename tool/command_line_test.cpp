@@ -18,6 +18,9 @@ TEST(ParseCommandLine, EachWordIsClassifiedOnce) {
        {K::name, K::not_an_option, K::search_option, K::second_search, K::text},
        Request::run},
       {u"\"my /x box\" /s=t", {K::name, K::search_option}, Request::run},
+      {u"a.mbx /s=/s=t u/s=v",
+       {K::name, K::search_option, K::second_search, K::text, K::second_search},
+       Request::run},
       {u" --help  ", {K::name}, Request::help},
   };
   for (const auto& row : rows) {

@@ -38,13 +38,20 @@ void warn(Outcome& outcome, std::string_view kind, std::string_view file, std::s
 void report_output_failure(Outcome& outcome, const std::string& name, const ErrorStatus& status) {
   if (++outcome.output_failures <= output_failures_shown)
     report(outcome, "cannot write " + shown_name(name) + ": " + reason(status));
+  else if (name.ends_with(".mbx"))  // a term mailbox; message files end in .txt
+    ++outcome.unshown_records;
   outcome.failed = true;
 }
 
 void report_unshown_failures(Outcome& outcome) {
   const int unshown = outcome.output_failures - output_failures_shown;
-  if (unshown > 0)
-    report(outcome, std::to_string(unshown) + " more message files could not be written");
+  if (unshown <= 0) return;
+  const int files = unshown - outcome.unshown_records;
+  std::string what = files ? std::to_string(files) + " more message files" : "";
+  if (outcome.unshown_records)
+    what += (files ? " and " : "") + std::to_string(outcome.unshown_records) +
+            " more records of term mailboxes";
+  report(outcome, what + " could not be written");
 }
 
 std::string reason(const ErrorStatus& status) {

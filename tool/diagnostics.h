@@ -13,7 +13,8 @@ namespace brevlith {
 
 struct Outcome {
   bool failed = false;
-  int output_failures = 0;       // failures to write a message file, all of them
+  int output_failures = 0;       // failures to write a message file or record, all of them
+  int unshown_records = 0;       // records of term mailboxes among those not shown
   std::set<std::string> warned;  // kind and file of each warning shown
 };
 

@@ -14,9 +14,10 @@ namespace {
 
 std::string grouped(uint64_t n) { return format_number(static_cast<double>(n), "0,"); }
 
+// A term as typed: its backslashes are no folder separators.
 std::string quoted(std::string_view text) {
   std::string q(1, '"');
-  return q.append(shown_name(text)).append(1, '"');
+  return q.append(shown_found_name(text)).append(1, '"');
 }
 
 // Two lines' terms, as "lines 3 and 7 (\"a\" and \"A\")".
@@ -176,17 +177,13 @@ bool is_stray_dash_word(Outcome& outcome, const std::string& word) {
   return true;
 }
 
-void warn_if_lone_line_feeds(Outcome& outcome, const std::string& file, bool term_file,
-                             std::string_view line, uint64_t consumed) {
-  if (line.size() != consumed || line.find('\n') == std::string_view::npos ||
-      line.find('\r') != std::string_view::npos)
-    return;
+void warn_read_as_lf_ended(Outcome& outcome, const std::string& file, bool term_file) {
+  const std::string lines = term_file ? "term" : "line";
   warn(outcome, "lone line feeds", file,
-       shown_name(file) +
-           ": its lines end in LF alone, and only CR or CR LF ends a line here, so " +
-           (term_file ? "it is one term of " + grouped(line.size()) + " bytes"
-                      : std::string("it is one line and one message")) +
-           "; convert it to CR LF line ends (e.g. unix2dos " + shown_name(file) + ")");
+       shown_name(file) + ": its first line ends in LF alone, so it was read as LF-ended: LF or " +
+           "CR LF ends each " + lines + ", a lone CR does not" +
+           (term_file ? "" : ", and every line is written with CR LF") + "; if a lone CR was " +
+           "meant to end a " + lines + " too, give the file one kind of line end");
 }
 
 void warn_if_ctrl_z_inside(Outcome& outcome, const std::string& file, uint64_t offset, int64_t size,
@@ -200,6 +197,25 @@ void warn_if_ctrl_z_inside(Outcome& outcome, const std::string& file, uint64_t o
 }
 
 void warn_if_term_looks_like_a_file(Outcome& outcome, const std::string& term) {
+  ErrorScope scope;  // a failed look-up only means that nothing is there
+  const uint32_t attributes =
+      run_system_call([&] { return host::get_file_attributes_w(to_wide(term)); }).result;
+  // A folder is no file, as the warning below says; anything else at the
+  // name is there but not read, which "no file exists" would hide.
+  if (attributes != host::invalid_file_attributes &&
+      !(attributes & host::file_attribute_directory)) {
+    std::string what = " is not a regular file (a FIFO, socket or device)";
+    if (attributes & host::file_attribute_system) {
+      if (host::windows_names) what = " is a system file";
+    } else if (attributes & host::file_attribute_hidden) {
+      what = " is a hidden file";
+    }
+    warn(outcome, "term like a file", term,
+         shown_name(term) + what + ", so it was not read as a term file and " + quoted(term) +
+             " is searched for as text; to search for the lines of a file, name a regular, visible "
+             "one");
+    return;
+  }
   const size_t dot = term.find_last_of('.');
   bool extension = dot != std::string::npos && dot + 1 < term.size() && term.size() - dot - 1 <= 4;
   for (size_t i = dot + 1; extension && i < term.size(); ++i)

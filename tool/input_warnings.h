@@ -25,11 +25,9 @@ void warn_about_option_words(Outcome& outcome, const std::vector<Word>& words);
 // file (-h, --help): warned about, and not taken for a mailbox name.
 bool is_stray_dash_word(Outcome& outcome, const std::string& word);
 
-// A file read as one single line (no CR anywhere before its end) that holds
-// LF bytes: its lines end in LF alone. `line` is that line, `consumed` the
-// bytes the reader took from the file.
-void warn_if_lone_line_feeds(Outcome& outcome, const std::string& file, bool term_file,
-                             std::string_view line, uint64_t consumed);
+// A file whose first line ends in LF alone, and so was read as LF-ended:
+// what that means for its lines (or terms).
+void warn_read_as_lf_ended(Outcome& outcome, const std::string& file, bool term_file);
 
 // The mailbox ended at a Ctrl-Z at `offset` of a file of `size` bytes, in
 // message `message`; bytes after it were not read.

@@ -32,15 +32,13 @@ host::FileStamp current_stamp(ErrorStatus& failed) {
 }
 
 // A mailbox read to its end by the rules, but whose end probably is not
-// what the user expects: a Ctrl-Z with more after it, or no CR at all.
-void warn_about_the_end(Run& run, const std::string& path, int32_t messages_read,
-                        std::string_view last_message, int64_t size) {
+// what the user expects: a Ctrl-Z with more after it, or lines that end in
+// LF alone.
+void warn_about_the_end(Run& run, const std::string& path, int32_t messages_read, int64_t size) {
   if (!channel_is_open(input_channel)) return;
   const uint64_t stop = channel_position(input_channel);
   warn_if_ctrl_z_inside(run.outcome, path, stop, size, messages_read + 1);
-  if (messages_read == 0 && last_message.size() >= 2)
-    warn_if_lone_line_feeds(run.outcome, path, false,
-                            last_message.substr(0, last_message.size() - 2), stop);
+  if (lines_end_in_lf(input_channel)) warn_read_as_lf_ended(run.outcome, path, false);
 }
 
 // Numbered message files are named after the mailbox's base name alone: a
@@ -107,6 +105,8 @@ class MailboxSplit {
       } catch (const std::bad_alloc&) {
         state_ = SplitState::too_large;
       }
+    } else {
+      run_.not_opened.insert(path_);
     }
     finish();
   }
@@ -193,8 +193,7 @@ class MailboxSplit {
     }
     const int32_t before_last = messages_read_;
     if (message_.size() > 0) search_and_write(message_.view());
-    if (read_whole && sized_)
-      warn_about_the_end(run_, path_, before_last, message_.view(), at_open_.size);
+    if (read_whole && sized_) warn_about_the_end(run_, path_, before_last, at_open_.size);
   }
 
   // Hands one complete message to the writer: once per term of a term file
@@ -335,10 +334,16 @@ bool split_already(Run& run, const std::string& path) {
   if (!got.result || got.failed()) return false;
   const auto [first, added] = run.split_files.try_emplace({id.volume, id.index}, path);
   if (added) return false;
-  warn(run.outcome, "named twice", path,
-       "mailbox " + shown_name(path) + " was already processed" +
-           (first->second == path ? "" : " as " + shown_name(first->second)) +
-           ": one file named twice is processed once; name each mailbox once");
+  const std::string as = first->second == path ? "" : " as " + shown_name(first->second);
+  if (run.not_opened.contains(first->second))
+    warn(run.outcome, "named twice", path,
+         "mailbox " + shown_name(path) + " was named before" + as +
+             " and could not be opened then, so it is skipped: one file named twice is opened "
+             "once; name each mailbox once");
+  else
+    warn(run.outcome, "named twice", path,
+         "mailbox " + shown_name(path) + " was already processed" + as +
+             ": one file named twice is processed once; name each mailbox once");
   return true;
 }
 

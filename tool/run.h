@@ -37,6 +37,9 @@ struct Run {
   // The files split so far, by identity (volume or device, file index or
   // inode), each with the name it was split under.
   std::map<std::pair<uint64_t, uint64_t>, std::string> split_files;
+  // The names of those that could not be opened: named again, they are
+  // skipped as not read, not as read already.
+  std::set<std::string> not_opened;
   // Whether messages go to numbered files: normal mode, or an empty term.
   bool numbered_files = false;
   // The terms that select messages (terms, or search_term alone), searched

@@ -68,9 +68,7 @@ bool load_terms(Run& run) {
     return false;
   }
   run.term_count = static_cast<int32_t>(run.terms.size());
-  if (channel_is_open(input_channel) && run.term_count == 1)
-    warn_if_lone_line_feeds(run.outcome, run.search_term, true, run.terms[0],
-                            channel_position(input_channel));
+  if (lines_end_in_lf(input_channel)) warn_read_as_lf_ended(run.outcome, run.search_term, true);
   close_channel(input_channel);
   try {
     if (opened.code == 0) warn_about_terms(run.outcome, run.search_term, run.terms);

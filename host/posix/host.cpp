@@ -185,7 +185,7 @@ bool start(int argc, char** argv) {
   return true;
 }
 
-void finish() {}
+void finish() { read_away_late_answer(); }
 
 void exit_process(int code) { ::_exit(code); }
 

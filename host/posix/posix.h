@@ -47,5 +47,9 @@ Handle console_input();
 // How long a terminal's answer to the cursor query is awaited: 100 ms.
 // Test programs that drive the screen path on a loaded machine wait longer.
 void set_terminal_reply_wait(int milliseconds);
+// Reads away an answer to a cursor query that came too late to be used, or
+// waits for it a short while: the terminal's input is the shell's again
+// once the run ends.
+void read_away_late_answer();
 
 }  // namespace host::posix

@@ -32,6 +32,13 @@ int reply_wait_ms = 100;
 // would be taken for the answer to the second.
 bool terminal_silent = false;
 
+// A slow link may still deliver the answer after the wait: it is read away
+// before the run ends, awaited until this long after the query, so that it
+// never lands in the shell's input.
+constexpr int late_answer_ms = 500;
+bool answer_owed = false;
+std::chrono::steady_clock::time_point asked_at;
+
 int terminal_descriptor(Handle h) {
   const int fd = posix::descriptor(h);
   return fd >= 0 && ::isatty(fd) ? fd : -1;
@@ -72,8 +79,8 @@ bool set_attributes(int fd, const termios& t) {
 // Reads "ESC [ row ; column R" one byte at a time, so that input typed after
 // the report stays for whoever reads the terminal next.
 enum class Report { answered, timed_out, failed };
-Report read_report(int fd, int& row, int& column) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(reply_wait_ms);
+Report read_report(int fd, int& row, int& column, int wait_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
   int state = 0;  // 0 nothing, 1 ESC, 2 in the row, 3 in the column
   int numbers[2] = {0, 0};
   for (;;) {
@@ -110,18 +117,13 @@ Report read_report(int fd, int& row, int& column) {
   }
 }
 
-// Asks the terminal where its cursor stands (1-based). The terminal's input
-// is set to deliver the answer unechoed and unbuffered for the one query and
-// restored at once; signals that could stop or end the process meanwhile
-// wait until then, so the terminal is never left changed.
-bool read_cursor(int screen_fd, int& row, int& column) {
-  if (terminal_silent) return false;
-  const int in = posix::descriptor(posix::console_input());
-  // The answer arrives on the controlling terminal only (/dev/tty): when the
-  // screen is some other terminal there is nobody to listen for it. The
-  // session query succeeds only on the process's controlling terminal.
-  if (in < 0 || ::tcgetsid(screen_fd) < 0) return false;
-
+// Runs `read` with the terminal's input set to deliver an answer unechoed and
+// unbuffered, restored at once; signals that could stop or end the process
+// meanwhile wait until then, so the terminal is never left changed. Nothing
+// (failed) for a background job, which must neither change the settings nor
+// read the terminal.
+template <class Read>
+Report with_quiet_input(int in, Read read) {
   sigset_t held, saved_mask;
   sigemptyset(&held);
   for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGTTIN, SIGTTOU}) sigaddset(&held, s);
@@ -134,18 +136,33 @@ bool read_cursor(int screen_fd, int& row, int& column) {
     quiet.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
     quiet.c_cc[VMIN] = 0;
     quiet.c_cc[VTIME] = 0;
-    // Keys typed ahead (the next command) are the user's: with any waiting,
-    // the terminal is not asked, and the answer never read along with them.
-    // Counted once the line is no longer held back for editing.
-    int waiting = 0;
-    if (set_attributes(in, quiet) && ::ioctl(in, FIONREAD, &waiting) == 0 && waiting == 0 &&
-        put(screen_fd, "\x1b[6n"))
-      report = read_report(in, row, column);
+    if (set_attributes(in, quiet)) report = read();
     // Also after a failed set, which may have changed some of the settings.
     set_attributes(in, saved);
   }
   ::pthread_sigmask(SIG_SETMASK, &saved_mask, nullptr);
-  if (report == Report::timed_out) terminal_silent = true;
+  return report;
+}
+
+// Asks the terminal where its cursor stands (1-based).
+bool read_cursor(int screen_fd, int& row, int& column) {
+  if (terminal_silent) return false;
+  const int in = posix::descriptor(posix::console_input());
+  // The answer arrives on the controlling terminal only (/dev/tty): when the
+  // screen is some other terminal there is nobody to listen for it. The
+  // session query succeeds only on the process's controlling terminal.
+  if (in < 0 || ::tcgetsid(screen_fd) < 0) return false;
+  const Report report = with_quiet_input(in, [&] {
+    // Keys typed ahead (the next command) are the user's: with any waiting,
+    // the terminal is not asked, and the answer never read along with them.
+    // Counted once the line is no longer held back for editing.
+    int waiting = 0;
+    if (::ioctl(in, FIONREAD, &waiting) != 0 || waiting != 0 || !put(screen_fd, "\x1b[6n"))
+      return Report::failed;
+    asked_at = std::chrono::steady_clock::now();
+    return read_report(in, row, column, reply_wait_ms);
+  });
+  if (report == Report::timed_out) terminal_silent = answer_owed = true;
   return report == Report::answered;
 }
 
@@ -207,6 +224,20 @@ void append_move(std::string& out, int x, int y) {
 }  // namespace
 
 void posix::set_terminal_reply_wait(int milliseconds) { reply_wait_ms = milliseconds; }
+
+void posix::read_away_late_answer() {
+  const int in = posix::descriptor(posix::console_input());
+  if (!answer_owed || in < 0) return;
+  answer_owed = false;
+  // What is already there takes a moment to read, even past the time.
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      asked_at + std::chrono::milliseconds(late_answer_ms) - std::chrono::steady_clock::now());
+  const int wait_ms = static_cast<int>(std::max<int64_t>(left.count(), 20));
+  with_quiet_input(in, [&] {
+    int row = 0, column = 0;
+    return read_report(in, row, column, wait_ms);
+  });
+}
 
 bool get_console_screen_buffer_info(Handle h, ScreenInfo& info) {
   const int fd = terminal_descriptor(h);

@@ -39,6 +39,14 @@ struct Run {
   std::map<std::pair<uint64_t, uint64_t>, std::string> split_files;
   // Whether messages go to numbered files: normal mode, or an empty term.
   bool numbered_files = false;
+  // The files this run writes, by identity: the term mailboxes there were
+  // when the run began, and every file it has opened for output since.
+  std::set<std::pair<uint64_t, uint64_t>> own_files;
+  // By base name (as numbered_bases keys it), the highest number of the
+  // numbered files in the output folder before this run wrote any.
+  std::map<std::string, int32_t> earlier_numbers;
+  // The numbered files written for the mailbox being read.
+  int32_t numbered_written = 0;
   // The terms that select messages (terms, or search_term alone), searched
   // in one pass over each message.
   std::unique_ptr<TermSearch> searcher;

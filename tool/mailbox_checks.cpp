@@ -86,7 +86,7 @@ bool survey_output_folder(Run& run) {
   if (run.term_count == 0 || !run_system_call([&] {
                                 return host::get_file_identity_w(to_wide(run.search_term), id);
                               }).result ||
-      !is_own_file(run, id))
+      !run.own_files.contains(key_of(id)))
     return true;
   report(run.outcome, "the term file " + shown_name(run.search_term) +
                           " is also a term mailbox this run would add records to; copy it out of " +
@@ -103,8 +103,20 @@ void note_own_file(Run& run, int32_t channel) {
     run.own_files.insert(key_of(id));
 }
 
-bool is_own_file(const Run& run, const host::FileIdentity& identity) {
-  return run.own_files.contains(key_of(identity));
+bool is_own_file(const Run& run, const host::FileIdentity& identity,
+                 const std::string& mailbox_name) {
+  if (run.own_files.contains(key_of(identity))) return true;
+  std::string_view base_name;
+  const int32_t number = number_of(mailbox_name, base_name);
+  const auto taken = run.numbers_taken.find(base_key(base_name));
+  if (number == 0 || taken == run.numbers_taken.end() || number > taken->second) return false;
+  ErrorScope scope;
+  host::FileIdentity there;
+  const std::string name = std::string(output_prefix) + mailbox_name;
+  return run_system_call([&] {
+           return host::get_file_identity_w(to_wide(name), there, run.output_folder);
+         }).result &&
+         there == identity;
 }
 
 std::string why_not_a_mailbox(int32_t channel) {

@@ -22,9 +22,16 @@ std::string base_key(std::string_view base_name);
 // of the term mailboxes this run writes to.
 bool survey_output_folder(Run& run);
 
-// Remembers the file open on `channel` as one this run writes.
+// Remembers the term mailbox open on `channel` as one this run writes.
 void note_own_file(Run& run, int32_t channel);
-bool is_own_file(const Run& run, const host::FileIdentity& identity);
+// Whether the mailbox of this identity, found as `mailbox_name`, is a file
+// this run writes: a term mailbox, or a numbered file of this run under its
+// own name in the output folder. A numbered file has one name, given when
+// it is made; keeping every file's identity would cost memory per message,
+// and one reached through a link of another name is only read, never
+// waited for.
+bool is_own_file(const Run& run, const host::FileIdentity& identity,
+                 const std::string& mailbox_name);
 
 // Why the disk file open for input on `channel` is no mailbox (no line starts
 // with the separator, or NUL bytes come before the first one that does);

@@ -232,6 +232,10 @@ class MailboxSplit {
     print_line(format_number(files_written_, "0,"));
     close_channel(input_channel);
     if (run_.searcher && files_written_ > 0) run_.appended = true;
+    if (run_.numbered_files && files_written_ > 0) {
+      int32_t& taken = run_.numbers_taken[base_key(base_name_)];
+      taken = std::max(taken, files_written_);
+    }
     if (empty_ && run_.numbered_written > 0)
       warn(run_.outcome, "empty mailbox", path_,
            shown_name(path_) +
@@ -332,13 +336,14 @@ void report_unconvertible(Run& run, DirListing& listing, const std::string& fold
 // again, it would append every hit a second time. A failed look-up decides
 // nothing; the open reports what is wrong. `own` tells whether it is a
 // file this run writes.
-bool split_already(Run& run, const std::string& path, bool& own) {
+bool split_already(Run& run, const std::string& folder, const std::string& name, bool& own) {
+  const std::string path = folder + name;
   ErrorScope scope;
   host::FileIdentity id;
   own = false;
   const auto got = run_system_call([&] { return host::get_file_identity_w(to_wide(path), id); });
   if (!got.result || got.failed()) return false;
-  own = is_own_file(run, id);
+  own = is_own_file(run, id, name);
   const auto [first, added] = run.split_files.try_emplace({id.volume, id.index}, path);
   if (added) return false;
   warn(run.outcome, "named twice", path,
@@ -377,7 +382,7 @@ void walk_exact_mailbox(Run& run, const std::string& name) {
   }
   const std::string folder = folder_of(name);
   bool own = false;
-  if (!split_already(run, name, own))
+  if (!split_already(run, folder, name.substr(folder.size()), own))
     split_mailbox(run, folder, name.substr(folder.size()), own, false);
 }
 
@@ -400,7 +405,7 @@ void walk_mailboxes(Run& run, const std::string& pattern) {
         }))
       return;
     bool own = false;
-    if (!split_already(run, folder + mailbox_name, own))
+    if (!split_already(run, folder, mailbox_name, own))
       split_mailbox(run, folder, mailbox_name, own, matched);
     if (run.stop_signal) return;
     // A listing that breaks off must not pass for the last mailbox.

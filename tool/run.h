@@ -39,9 +39,12 @@ struct Run {
   std::map<std::pair<uint64_t, uint64_t>, std::string> split_files;
   // Whether messages go to numbered files: normal mode, or an empty term.
   bool numbered_files = false;
-  // The files this run writes, by identity: the term mailboxes there were
-  // when the run began, and every file it has opened for output since.
+  // The term mailboxes this run writes, by identity: those there were when
+  // the run began, and each it has opened since.
   std::set<std::pair<uint64_t, uint64_t>> own_files;
+  // By base name (as numbered_bases keys it), the numbers its numbered
+  // files have taken in this run: 1 to this.
+  std::map<std::string, int32_t> numbers_taken;
   // By base name (as numbered_bases keys it), the highest number of the
   // numbered files in the output folder before this run wrote any.
   std::map<std::string, int32_t> earlier_numbers;

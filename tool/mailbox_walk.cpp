@@ -78,8 +78,7 @@ class MailboxSplit {
     if (own) {
       report(run_.outcome, "skipped " + shown_name(path_) +
                                ": it is a file this run writes its output to; name mailboxes "
-                               "outside " +
-                               std::string(output_folder) + ", or move it out first");
+                               "outside brevlithoutput, or move it out first");
       state_ = SplitState::refused;
     } else if (open() && !refused(matched)) {
       try {
@@ -123,8 +122,8 @@ class MailboxSplit {
     if (const std::string why = matched ? why_not_a_mailbox(input_channel) : ""; !why.empty())
       warn(run_.outcome, "not a mailbox", path_,
            shown_name(path_) + " is not a mailbox: " + why +
-               "; nothing was written for it. To "
-               "split it anyway, name it alone, without a wildcard");
+               "; nothing was written for it. To split it anyway, name it alone, without a "
+               "wildcard");
     else if (!base_name_taken(run_, base_name_, path_))
       return false;
     state_ = SplitState::refused;
@@ -239,8 +238,7 @@ class MailboxSplit {
     if (empty_ && run_.numbered_written > 0)
       warn(run_.outcome, "empty mailbox", path_,
            shown_name(path_) +
-               " is empty, and was written as one empty message (a file of a "
-               "lone line end)");
+               " is empty, and was written as one empty message (a file of a lone line end)");
     if (state_ == SplitState::read_to_end && run_.numbered_files)
       warn_if_earlier_numbered_files(run_, path_, base_name_, files_written_);
   }

@@ -248,8 +248,9 @@ bool find_close(Handle search);
 bool create_directory_w(const Wide& name);
 uint32_t get_file_attributes_w(const Wide& name);
 // The identity of the file a name reaches (links followed), without opening
-// it for reading or locking it: two names of one file give the same.
-bool get_file_identity_w(const Wide& name, FileIdentity& identity);
+// it for reading or locking it: two names of one file give the same. With
+// `folder` (from open_folder_w), the file of the name's last part in it.
+bool get_file_identity_w(const Wide& name, FileIdentity& identity, Handle folder = invalid_handle);
 
 // ---- Code pages -------------------------------------------------------------
 

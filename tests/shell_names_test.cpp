@@ -63,8 +63,8 @@ TEST(ShellNames, OtherwiseTheArgumentsAreOneName) {
 
 TEST(ShellNames, AQuotedWildcardKeepsTheToolsOwnMatching) {
   ScopedTempDir dir;
-  write_file("B.mbx", "x\r\n");
-  write_file("a.mbx", "x\r\n");
+  write_file("B.mbx", "From ???@???\r\n");
+  write_file("a.mbx", "From ???@???\r\n");
   const RunResult r = run_brevlith({"*.MBX"});
   EXPECT_EQ(r.out, banner + created + "Processing: a.mbx\r\n1\r\nProcessing: B.mbx\r\n1\r\n");
 }

@@ -19,14 +19,14 @@ namespace {
 TEST(SoundBehaviour, MailboxesAreOpenedInThePatternsFolder) {
   ScopedTempDir dir;
   ::mkdir("mail", 0755);
-  write_file("mail/in.mbx", "from the folder\r\n");
-  write_file("in.mbx", "from the current directory\r\n");
+  write_file("mail/in.mbx", "From ???@??? the folder\r\n");
+  write_file("in.mbx", "From ???@??? the current directory\r\n");
   for (const std::string pattern : {"mail/in.mbx", "mail/*.mbx", "mail\\in.mbx"}) {
     if (windows_host() && pattern.find('/') != std::string::npos) continue;  // "/" ends it there
     const RunResult r = run_brevlith({pattern});
     EXPECT_EQ(r.exit_code, 0) << pattern << r.err;
     EXPECT_NE(r.out.find("Processing: in.mbx\r\n1\r\n"), std::string::npos) << pattern;
-    EXPECT_EQ(read_file("brevlithoutput/in-0001.txt"), "from the folder\r\n") << pattern;
+    EXPECT_EQ(read_file("brevlithoutput/in-0001.txt"), "From ???@??? the folder\r\n") << pattern;
   }
 }
 
@@ -98,7 +98,7 @@ TEST(SoundBehaviour, AMessageTooLargeForMemoryIsReportedNotACrash) {
     ScopedTempDir dir;
     write_file("big.mbx", "m1\r\nFrom ???@??? 2\r\nm2\r\nFrom ???@??? 3\r\n");
     ASSERT_EQ(::truncate("big.mbx", off_t{2} << 30), 0);
-    write_file("small.mbx", "fine\r\n");
+    write_file("small.mbx", "From ???@???\r\nfine\r\n");
     RunOptions options;
     options.in_child = [] {
       const rlimit limit{512 << 20, 512 << 20};

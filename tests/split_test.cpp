@@ -102,22 +102,23 @@ TEST(Split, NumbersGrowToFiveDigitsAndCountsGetCommas) {
 TEST(Split, SeveralMailboxesAndBaseNames) {
   ScopedTempDir dir;
   write_file("a.mbx", "a1\r\nFrom ???@??? x\r\na2\r\n");
-  write_file("a.txt", "second a\r\n");
-  write_file("b.c.mbx", "bc\r\n");
+  write_file("a.txt", "From ???@??? second a\r\n");
+  write_file("b.c.mbx", "From ???@??? bc\r\n");
   write_file(".mbx", "hidden, never matched\r\n");
-  write_file("noext", "n\r\n");
+  write_file("noext", "From ???@??? n\r\n");
   RunResult r = run_brevlith({"*.*"});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.err, host_stderr("brevlith: the message files of a.txt (a-0001.txt and on) replace "
-                               "those of a.mbx, which has the same base name; rename one of them, "
-                               "or split them in separate runs from separate folders\n"));
-  // Sorted without regard to case; a.txt has the same base name and overwrites a-0001.txt.
-  EXPECT_EQ(r.out, banner + created + "Processing: a.mbx\r\n.2\r\nProcessing: a.txt\r\n1\r\n" +
+  EXPECT_EQ(r.err, host_stderr("brevlith: skipped a.txt: its numbered files (a-0001.txt and on) "
+                               "would replace those of a.mbx, which has the same base name; rename "
+                               "one of them, or split them in separate runs from separate "
+                               "folders\n"));
+  // Sorted without regard to case; a.txt has the same base name and is not read.
+  EXPECT_EQ(r.out, banner + created + "Processing: a.mbx\r\n.2\r\nProcessing: a.txt\r\n0\r\n" +
                        "Processing: b.c.mbx\r\n1\r\nProcessing: noext\r\n1\r\n");
   EXPECT_EQ(
       list_dir("brevlithoutput"),
       (std::vector<std::string>{"a-0001.txt", "a-0002.txt", "b.c-0001.txt", "noext-0001.txt"}));
-  EXPECT_EQ(out("a-0001.txt"), "second a\r\n");
+  EXPECT_EQ(out("a-0001.txt"), "a1\r\n");
   EXPECT_EQ(out("a-0002.txt"), "From ???@??? x\r\na2\r\n");
   // A dot-file is hidden on Linux; named directly it is not an ordinary visible file either.
   r = run_brevlith({".mbx"});

@@ -48,6 +48,16 @@ void PrintTo(const Case& c, std::ostream* os) { *os << c.label; }
 
 const std::string one = messages(1, 1);
 
+// A eudora mail folder: a mailbox, its table of contents (binary, with a
+// separator after NULs), the folder map and an empty mailbox; and more.
+std::map<std::string, std::string> eudora(std::map<std::string, std::string> more = {}) {
+  more.insert({{"In.mbx", one},
+               {"In.toc", std::string("\0\x01In\0\0\r", 7) + "From ???@??? 1\r\n"},
+               {"descmap.pce", "In,In.mbx,S,N\r\nJunk,Junk.mbx,S,N\r\n"},
+               {"Junk.mbx", ""}});
+  return more;
+}
+
 // A run of in.mbx (one message, "body 1") with the term file terms.txt.
 Case with_terms(const char* label, const std::string& terms, const std::string& marks,
                 const std::string& err, std::vector<std::string> written = {}) {
@@ -248,15 +258,15 @@ const Case cases[] = {
      "message\n",
      0,
      {}},
-    {"numbered files left by an earlier run",
-     {{"in.mbx", one}, {"brevlithoutput/in-0002.txt", "older"}},
+    {"numbered files left by an earlier run, after a gap",
+     {{"in.mbx", one}, {"brevlithoutput/in-0003.txt", "older"}},
      {"in.mbx"},
      processing("in.mbx", "1"),
-     "brevlith: warning: brevlithoutput/in-0002.txt and any numbered files after it are left from "
-     "an earlier run: this run wrote 1 for in.mbx; delete them so that they are not taken for its "
-     "messages\n",
+     "brevlith: warning: numbered files after brevlithoutput/in-0001.txt up to "
+     "brevlithoutput/in-0003.txt are left from an earlier run: this run wrote 1 for in.mbx; delete "
+     "them so that they are not taken for its messages\n",
      0,
-     {"in-0001.txt", "in-0002.txt"}},
+     {"in-0001.txt", "in-0003.txt"}},
     {"a term in double quotes",
      {{"in.mbx", one}},
      {"in.mbx", "/s=\"it's 1\""},
@@ -269,6 +279,56 @@ const Case cases[] = {
     with_terms("term file lines in double quotes", "\"body\"\r\n\" x \"\r\n", "0",
                "brevlith: warning: terms.txt: the term on line 1, \"body\", keeps its double "
                "quotes, which must match too; to search for body, remove them\n"),
+    {"a eudora folder matched by a wildcard: only mailboxes are split",
+     eudora(),
+     {"*"},
+     processing("descmap.pce", "0") + processing("In.mbx", "1") + processing("In.toc", "0") +
+         processing("Junk.mbx", "1"),
+     "brevlith: warning: descmap.pce is not a mailbox: no line in it starts with \"From "
+     "???@???\"; nothing was written for it. To split it anyway, name it alone, without a "
+     "wildcard\nbrevlith: warning: In.toc is not a mailbox: it holds NUL bytes before any line "
+     "that starts with \"From ???@???\"; nothing was written for it. To split it anyway, name it "
+     "alone, without a wildcard\nbrevlith: warning: Junk.mbx is empty, and was written as one "
+     "empty message (a file of a lone line end)\n",
+     0,
+     {"In-0001.txt", "Junk-0001.txt"},
+     true},
+    {"an empty mailbox",
+     eudora(),
+     {"Junk.mbx"},
+     processing("Junk.mbx", "1"),
+     "brevlith: warning: Junk.mbx is empty, and was written as one empty message (a file of a "
+     "lone line end)\n",
+     0,
+     {"Junk-0001.txt"}},
+    {"a repeated base name: the later mailbox is not read",
+     eudora({{"Old/In.mbx", messages(1, 2)}}),
+     {"In.mbx", "Old/In.mbx"},
+     processing("In.mbx", "1") + processing("In.mbx", "0"),
+     "brevlith: skipped Old/In.mbx: its numbered files (In-0001.txt and on) would replace those of "
+     "In.mbx, which has the same base name; rename one of them, or split them in separate runs "
+     "from separate folders\n",
+     1,
+     {"In-0001.txt"},
+     true},
+    {"a mailbox that is this run's own term mailbox",
+     {{"brevlithoutput/x.mbx", "\r\nFrom ???@??? 0\r\nx\r\n"}},
+     {"brevlithoutput/x.mbx", "/s=x"},
+     processing("x.mbx", "0"),
+     "brevlith: skipped brevlithoutput/x.mbx: it is a file this run writes its output to; name "
+     "mailboxes outside brevlithoutput, or move it out first\n",
+     1,
+     {"x.mbx"},
+     true},
+    {"a term file that is a term mailbox of this run",
+     {{"in.mbx", one}, {"brevlithoutput/body.mbx", "body\r\n"}},
+     {"in.mbx", "/s=brevlithoutput/body.mbx"},
+     "",
+     "brevlith: the term file brevlithoutput/body.mbx is also a term mailbox this run would add "
+     "records to; copy it out of brevlithoutput and name the copy\n",
+     1,
+     {"body.mbx"},
+     true},
     {"a plain term",
      {{"in.mbx", one}},
      {"in.mbx", "/s=body"},

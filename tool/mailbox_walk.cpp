@@ -11,6 +11,7 @@
 #include "text/numbers.h"
 #include "text/strings.h"
 #include "tool/input_warnings.h"
+#include "tool/mailbox_checks.h"
 #include "tool/message_writer.h"
 
 namespace brevlith {
@@ -41,44 +42,13 @@ void warn_about_the_end(Run& run, const std::string& path, int32_t messages_read
   if (lines_end_in_lf(input_channel)) warn_read_as_lf_ended(run.outcome, path, false);
 }
 
-// Numbered message files are named after the mailbox's base name alone: a
-// second mailbox of that name in one run writes over the first's files.
-// True (reported) for that second mailbox.
-bool check_base_name(Run& run, const std::string& base_name, const std::string& path) {
-  if (!run.numbered_files) return false;
-  std::string key = base_name;
-  if constexpr (host::windows_names)
-    for (char& ch : key)
-      if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-  const auto [earlier, first] = run.numbered_bases.try_emplace(key, path);
-  if (first || earlier->second == path) return false;
-  report(run.outcome, "the message files of " + shown_name(path) + " (" + shown_name(base_name) +
-                          "-0001.txt and on) replace those of " + shown_name(earlier->second) +
-                          ", which has the same base name; rename one of them, or split them in "
-                          "separate runs from separate folders");
-  return true;
-}
-
-// A numbered file just after the mailbox's last is left from an earlier
-// run of a longer mailbox: it would pass for one of this mailbox's messages.
-void warn_if_earlier_numbered_files(Run& run, const std::string& path, const std::string& base_name,
-                                    int32_t files_written) {
-  std::string next(output_prefix);
-  append_numbered_name(next, base_name, files_written + 1);
-  ErrorScope scope;  // a look that fails is no failure of the run
-  if (!entry_exists(next)) return;
-  warn(run.outcome, "earlier numbered files", path,
-       shown_name(next) + " and any numbered files after it are left from an earlier run: " +
-           "this run wrote " + format_number(files_written, "0,") + " for " + shown_name(path) +
-           "; delete them so that they are not taken for its messages");
-}
-
 // How the split of one mailbox stands. It starts at `reading`; the step
 // that ends the reading sets it, and only running out of memory for the
 // last message changes it after that.
 enum class SplitState {
   reading,
   not_opened,   // reported: nothing was read
+  refused,      // this run's own output, no mailbox, or a base name taken: nothing read
   read_to_end,  // the end of the file (or a Ctrl-Z) was reached
   read_failed,  // reported: what was read up to the error is kept
   too_large,    // a message did not fit in memory: the rest is skipped
@@ -94,11 +64,21 @@ class MailboxSplit {
         mailbox_name_(mailbox_name),
         folder_(folder),
         path_(folder + mailbox_name),
-        base_name_(base_name_of(mailbox_name)) {}
+        base_name_(base_name_of(mailbox_name)) {
+    run_.numbered_written = 0;
+  }
 
-  void split() {
+  // `own`: the mailbox is a file this run writes. `matched`: a wildcard
+  // matched its name, so it may be no mailbox at all.
+  void split(bool own, bool matched) {
     print_line(concat(std::string("Processing: "), screen_name(mailbox_name_)));
-    if (open()) {
+    // Reading it would wait on this run's own lock, or feed its output back in.
+    if (own) {
+      report(run_.outcome, "skipped " + shown_name(path_) +
+                               ": it is a file this run writes its output to; name mailboxes "
+                               "outside brevlithoutput, or move it out first");
+      state_ = SplitState::refused;
+    } else if (open() && !refused(matched)) {
       try {
         read_and_write_messages();
         if (state_ == SplitState::read_to_end || state_ == SplitState::read_failed) check_the_end();
@@ -129,7 +109,6 @@ class MailboxSplit {
       state_ = SplitState::not_opened;
       return false;
     }
-    base_replaced_ = check_base_name(run_, base_name_, path_);
     // Another program that does not lock can cut, grow or rewrite the
     // mailbox while it is read; its size and times at open and at the end tell.
     run_.output_permissions = new_file_permissions(input_channel);
@@ -138,12 +117,28 @@ class MailboxSplit {
     return true;
   }
 
+  // Checked once open, before anything is read by lines or written.
+  bool refused(bool matched) {
+    if (const std::string why = matched ? why_not_a_mailbox(input_channel) : ""; !why.empty())
+      warn(run_.outcome, "not a mailbox", path_,
+           shown_name(path_) + " is not a mailbox: " + why +
+               "; nothing was written for it. To split it anyway, name it alone, without a "
+               "wildcard");
+    else if (!base_name_taken(run_, base_name_, path_))
+      return false;
+    state_ = SplitState::refused;
+    return true;
+  }
+
   // Every message but the last, each written when the separator after it is
   // read. The first line starts the first message, whatever it holds; an
   // empty mailbox is one message of a lone CR LF.
   void read_and_write_messages() {
     read("");
-    if (state_ == SplitState::read_to_end) message_.append("\r\n");
+    if (state_ == SplitState::read_to_end) {
+      empty_ = message_.size() == 0;
+      message_.append("\r\n");
+    }
     while (state_ == SplitState::reading) {
       if (read(separator) != LinesStop::marker) return;
       search_and_write(message_.view().substr(0, line_start_));
@@ -235,7 +230,15 @@ class MailboxSplit {
     print_line(format_number(files_written_, "0,"));
     close_channel(input_channel);
     if (run_.searcher && files_written_ > 0) run_.appended = true;
-    if (state_ == SplitState::read_to_end && run_.numbered_files && !base_replaced_)
+    if (run_.numbered_files && files_written_ > 0) {
+      int32_t& taken = run_.numbers_taken[base_key(base_name_)];
+      taken = std::max(taken, files_written_);
+    }
+    if (empty_ && run_.numbered_written > 0)
+      warn(run_.outcome, "empty mailbox", path_,
+           shown_name(path_) +
+               " is empty, and was written as one empty message (a file of a lone line end)");
+    if (state_ == SplitState::read_to_end && run_.numbered_files)
       warn_if_earlier_numbered_files(run_, path_, base_name_, files_written_);
   }
 
@@ -245,10 +248,10 @@ class MailboxSplit {
   const std::string path_;
   const std::string base_name_;
   SplitState state_ = SplitState::reading;
-  int32_t messages_read_ = 0;   // the messages handed to the writer: the next one's place - 1
-  int32_t files_written_ = 0;   // the count shown: message files, or hits in search mode
-  bool sized_ = false;          // a disk file, whose size can be compared
-  bool base_replaced_ = false;  // an earlier mailbox of this run had the same base name
+  int32_t messages_read_ = 0;  // the messages handed to the writer: the next one's place - 1
+  int32_t files_written_ = 0;  // the count shown: message files, or hits in search mode
+  bool sized_ = false;         // a disk file, whose size can be compared
+  bool empty_ = false;         // the mailbox held nothing to read
   ErrorStatus size_failure_;
   host::FileStamp at_open_;  // the mailbox's size and times at open, when sized_
   TextBuffer message_;
@@ -256,8 +259,9 @@ class MailboxSplit {
   ErrorScope scope_;
 };
 
-void split_mailbox(Run& run, const std::string& folder, const std::string& mailbox_name) {
-  MailboxSplit(run, folder, mailbox_name).split();
+void split_mailbox(Run& run, const std::string& folder, const std::string& mailbox_name, bool own,
+                   bool matched) {
+  MailboxSplit(run, folder, mailbox_name).split(own, matched);
 }
 
 }  // namespace
@@ -326,12 +330,16 @@ void report_unconvertible(Run& run, DirListing& listing, const std::string& fold
 
 // One file named twice (a.mbx a.mbx, a.mbx ./a.mbx, a link) is split once:
 // again, it would append every hit a second time. A failed look-up decides
-// nothing; the open reports what is wrong.
-bool split_already(Run& run, const std::string& path) {
+// nothing; the open reports what is wrong. `own` tells whether it is a
+// file this run writes.
+bool split_already(Run& run, const std::string& folder, const std::string& name, bool& own) {
+  const std::string path = folder + name;
   ErrorScope scope;
   host::FileIdentity id;
+  own = false;
   const auto got = run_system_call([&] { return host::get_file_identity_w(to_wide(path), id); });
   if (!got.result || got.failed()) return false;
+  own = is_own_file(run, id, name);
   const auto [first, added] = run.split_files.try_emplace({id.volume, id.index}, path);
   if (added) return false;
   const std::string as = first->second == path ? "" : " as " + shown_name(first->second);
@@ -375,11 +383,14 @@ void walk_exact_mailbox(Run& run, const std::string& name) {
     return;
   }
   const std::string folder = folder_of(name);
-  if (!split_already(run, name)) split_mailbox(run, folder, name.substr(folder.size()));
+  bool own = false;
+  if (!split_already(run, folder, name.substr(folder.size()), own))
+    split_mailbox(run, folder, name.substr(folder.size()), own, false);
 }
 
 void walk_mailboxes(Run& run, const std::string& pattern) {
   const std::string folder = folder_of(pattern);
+  const bool matched = pattern.find_first_of("*?", folder.size()) != std::string::npos;
   ErrorScope scope;
   // The walk's own search: what splitting a mailbox looks up cannot drop it.
   DirListing listing;
@@ -395,7 +406,9 @@ void walk_mailboxes(Run& run, const std::string& pattern) {
                  ": it and the mailboxes after it were not processed" + rerun_advice(run);
         }))
       return;
-    if (!split_already(run, folder + mailbox_name)) split_mailbox(run, folder, mailbox_name);
+    bool own = false;
+    if (!split_already(run, folder, mailbox_name, own))
+      split_mailbox(run, folder, mailbox_name, own, matched);
     if (run.stop_signal) return;
     // A listing that breaks off must not pass for the last mailbox.
     const std::string what = "cannot list the mailboxes after " +

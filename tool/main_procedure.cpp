@@ -9,6 +9,7 @@
 #include "host/host.h"
 #include "text/strings.h"
 #include "tool/input_warnings.h"
+#include "tool/mailbox_checks.h"
 #include "tool/mailbox_walk.h"
 #include "tool/term_loader.h"
 
@@ -116,7 +117,7 @@ bool run_steps(Run& run, const CommandLine& line) try {
   if (!prepare_search(run)) return false;
   run.numbered_files = !run.searcher || std::find(run.terms.begin(), run.terms.end(),
                                                   std::string()) != run.terms.end();
-  if (!prepare_output_directory(run)) return false;
+  if (!prepare_output_directory(run) || !survey_output_folder(run)) return false;
   for (const Walk& walk : run.walks) {
     if (stopping(run, [&] {
           return "before " + shown_name(walk.pattern) +

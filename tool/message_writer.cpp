@@ -5,6 +5,7 @@
 #include "files/lines.h"
 #include "text/numbers.h"
 #include "text/strings.h"
+#include "tool/mailbox_checks.h"
 #include "tool/run.h"
 
 namespace brevlith {
@@ -67,6 +68,8 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
   const bool written = opened && placed &&
                        (term.empty() || steps.run([&] { write_line_end(channel); })) &&
                        steps.run([&] { write_text(channel, message); });
+  if (first_append) note_own_file(run, channel);
+  if (written && term.empty()) ++run.numbered_written;
   // A term mailbox keeps whole records only: later records must not follow
   // half of this one. A message file cut short would pass for the whole
   // message; this run created or cut it, so nothing of anyone else's goes

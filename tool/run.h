@@ -42,6 +42,17 @@ struct Run {
   std::set<std::string> not_opened;
   // Whether messages go to numbered files: normal mode, or an empty term.
   bool numbered_files = false;
+  // The term mailboxes this run writes, by identity: those there were when
+  // the run began, and each it has opened since.
+  std::set<std::pair<uint64_t, uint64_t>> own_files;
+  // By base name (as numbered_bases keys it), the numbers its numbered
+  // files have taken in this run: 1 to this.
+  std::map<std::string, int32_t> numbers_taken;
+  // By base name (as numbered_bases keys it), the highest number of the
+  // numbered files in the output folder before this run wrote any.
+  std::map<std::string, int32_t> earlier_numbers;
+  // The numbered files written for the mailbox being read.
+  int32_t numbered_written = 0;
   // The terms that select messages (terms, or search_term alone), searched
   // in one pass over each message.
   std::unique_ptr<TermSearch> searcher;

@@ -156,6 +156,11 @@ int descriptor(Handle h) {
   return f ? f->fd : -1;
 }
 
+int folder_descriptor(Handle h) {
+  const Object* held = find_object(h);
+  return held && typeid(*held) == typeid(Folder) ? static_cast<const Folder*>(held)->fd : -1;
+}
+
 Handle console_input() { return console_input_open; }
 
 }  // namespace posix

@@ -41,6 +41,8 @@ Object* find_object(Handle h);
 std::unique_ptr<Object> remove_object(Handle h);
 // The descriptor behind a file or stream handle, or -1.
 int descriptor(Handle h);
+// The descriptor of a folder from open_folder_w, or -1.
+int folder_descriptor(Handle h);
 // The open console input (/dev/tty), where the terminal answers queries;
 // invalid_handle when it is not open.
 Handle console_input();

@@ -3,6 +3,7 @@
 // holds wildcards, matched against every name of the folder. Names come out
 // sorted (case-insensitively, then by bytes) so that runs are reproducible.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -191,12 +192,17 @@ uint32_t get_file_attributes_w(const Wide& name) {
   return attributes_of(path, slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
-bool get_file_identity_w(const Wide& name, FileIdentity& identity) {
+bool get_file_identity_w(const Wide& name, FileIdentity& identity, Handle folder) {
   BREVLITH_FAULT_POINT(get_file_identity_w);
   std::string path;
   if (!to_path(name, path)) return false;
+  int at = AT_FDCWD;
+  if (folder != invalid_handle) {
+    if ((at = folder_descriptor(folder)) < 0) return fail(win32::invalid_handle);
+    path.erase(0, path.rfind('/') + 1);  // npos + 1: the whole name
+  }
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return fail_errno();
+  if (::fstatat(at, path.c_str(), &st, 0) != 0) return fail_errno();
   identity = {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   return true;
 }

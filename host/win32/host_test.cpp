@@ -101,7 +101,7 @@ TEST(Win32Names, NameHoldingNulIsRefusedNotCut) {
 TEST(Win32Directories, HiddenAndSystemFilesAreSkippedByMaskZero) {
   ScopedTempDir dir;
   for (const char* name : {"hidden.mbx", "system.mbx", "plain.mbx", "readonly.mbx"})
-    write_file(name, "x");
+    write_file(name, "From ???@???\r\n");
   ASSERT_TRUE(SetFileAttributesW(L"hidden.mbx", FILE_ATTRIBUTE_HIDDEN));
   ASSERT_TRUE(SetFileAttributesW(L"system.mbx", FILE_ATTRIBUTE_SYSTEM));
   ASSERT_TRUE(SetFileAttributesW(L"readonly.mbx", FILE_ATTRIBUTE_READONLY));

@@ -90,7 +90,8 @@ uint32_t get_file_attributes_w(const Wide& name) {
   return GetFileAttributesW(wide_chars(name));
 }
 
-bool get_file_identity_w(const Wide& name, FileIdentity& identity) {
+// A held folder cannot be renamed: the name still leads into it.
+bool get_file_identity_w(const Wide& name, FileIdentity& identity, Handle) {
   if (refuse_nul(name)) return false;
   // No access asked and every sharing allowed: a file another program holds
   // open still answers.

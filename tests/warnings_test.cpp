@@ -71,6 +71,7 @@ Case with_terms(const char* label, const std::string& terms, const std::string& 
 }
 
 const Case cases[] = {
+    // warning: ctrl-z
     {"Ctrl-Z with more after it",
      {{"in.mbx", with_ctrl_z()}},
      {"in.mbx"},
@@ -87,6 +88,7 @@ const Case cases[] = {
      "",
      0,
      {}},
+    // warning: lone line feeds
     {"mailbox with LF line ends",
      {{"in.mbx", "From ???@??? 1\nx\nFrom ???@??? 2\ny\n"}},
      {"in.mbx"},
@@ -109,6 +111,7 @@ const Case cases[] = {
      0,
      {"body.mbx"},
      true},
+    // warning: not an option
     {"an option in upper case",
      {{"in.mbx", one}},
      {"in.mbx", "/S=invoice"},
@@ -134,6 +137,7 @@ const Case cases[] = {
          usage,
      0,
      {}},
+    // warning: second /s=
     {"a second /s=",
      {{"in.mbx", one}},
      {"in.mbx", "/s=body", "/s=other"},
@@ -163,6 +167,7 @@ const Case cases[] = {
      0,
      {"in-0001.txt"},
      true},
+    // warning: dash word
     {"-h before a missing mailbox",
      {},
      {"-h", "nosuch.mbx"},
@@ -173,6 +178,7 @@ const Case cases[] = {
      1,
      {},
      true},
+    // warning: term like a file
     {"a term like a missing term file",
      {{"in.mbx", one}},
      {"in.mbx", "/s=termz.txt"},
@@ -200,14 +206,17 @@ const Case cases[] = {
      0,
      {},
      true},
+    // warning: empty term
     with_terms("an empty line in a term file: numbered files too", "nothing\r\n\r\n", "1",
                "brevlith: warning: terms.txt: line 2 is empty, and an empty term writes every "
                "message as a numbered .txt file too; remove the empty line\n",
                {"in-0001.txt"}),
+    // warning: blank ends
     with_terms("a term with a blank at its end", "body \r\n", "X1",
                "brevlith: warning: terms.txt: the term on line 1, \"body \", has blanks or tabs at "
                "its start or end, which must match too; remove them\n",
                {"body .mbx"}),
+    // warning: same term mailbox
     with_terms("two terms, one term mailbox", "x\r\na/b\r\na:b\r\n", "0",
                "brevlith: warning: terms.txt: the terms on lines 2 and 3 (\"a/b\" and \"a:b\") "
                "both go to the term mailbox a-b.mbx, so each message that holds them is written "
@@ -223,6 +232,7 @@ const Case cases[] = {
       c.linux_only = true;
       return c;
     }(),
+    // warning: encoding
     with_terms("a UTF-8 byte order mark",
                "\xEF\xBB\xBF"
                "body\r\n",
@@ -237,6 +247,7 @@ const Case cases[] = {
                "0",
                "brevlith: warning: terms.txt is saved as UTF-16 (Unicode), so every term holds NUL "
                "bytes and none matches; save it as ANSI or as UTF-8 without a byte order mark\n"),
+    // warning: not text
     {"a term file that is not text",
      {{"in.mbx", one}, {"body", std::string("%PDF\r\n\0\1\r\n", 10)}},
      {"in.mbx", "/s=body"},
@@ -246,9 +257,11 @@ const Case cases[] = {
      "for the word \"body\", run where no file of that name is\n",
      0,
      {}},
+    // warning: empty term file
     with_terms("an empty term file", "", "0",
                "brevlith: warning: terms.txt is empty, so it gives no term and its name "
                "\"terms.txt\" is searched for as text; write one term on each line of it\n"),
+    // warning: cut record
     {"a term mailbox whose last record was cut",
      {{"in.mbx", one}, {"brevlithoutput/body.mbx", "\r\nFrom ???@??? 0\r\nbo"}},
      {"in.mbx", "/s=body"},
@@ -258,6 +271,7 @@ const Case cases[] = {
      "message\n",
      0,
      {}},
+    // warning: earlier numbered files
     {"numbered files left by an earlier run, after a gap",
      {{"in.mbx", one}, {"brevlithoutput/in-0003.txt", "older"}},
      {"in.mbx"},
@@ -267,6 +281,7 @@ const Case cases[] = {
      "them so that they are not taken for its messages\n",
      0,
      {"in-0001.txt", "in-0003.txt"}},
+    // warning: quoted term
     {"a term in double quotes",
      {{"in.mbx", one}},
      {"in.mbx", "/s=\"it's 1\""},
@@ -279,6 +294,7 @@ const Case cases[] = {
     with_terms("term file lines in double quotes", "\"body\"\r\n\" x \"\r\n", "0",
                "brevlith: warning: terms.txt: the term on line 1, \"body\", keeps its double "
                "quotes, which must match too; to search for body, remove them\n"),
+    // warning: not a mailbox
     {"a eudora folder matched by a wildcard: only mailboxes are split",
      eudora(),
      {"*"},
@@ -293,6 +309,7 @@ const Case cases[] = {
      0,
      {"In-0001.txt", "Junk-0001.txt"},
      true},
+    // warning: empty mailbox
     {"an empty mailbox",
      eudora(),
      {"Junk.mbx"},
@@ -336,6 +353,7 @@ const Case cases[] = {
      "",
      0,
      {}},
+    // warning: named twice
     {"a mailbox named twice, under two spellings",
      {{"in.mbx", one}},
      {"in.mbx", "./in.mbx", "/s=body"},

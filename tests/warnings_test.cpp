@@ -181,6 +181,16 @@ const Case cases[] = {
                "brevlith: warning: terms.txt: the terms on lines 2 and 3 (\"a/b\" and \"a:b\") "
                "both go to the term mailbox a-b.mbx, so each message that holds them is written "
                "there once for each; keep one of them\n"),
+    [] {
+      Case c =
+          with_terms("two terms the same once folded", "M\xc3\x9cLLER\r\nm\xc3\xbcller\r\n", "0",
+                     "brevlith: warning: terms.txt: the terms on lines 1 and 2 (\"M\xc3\x9cLLER\" "
+                     "and \"m\xc3\xbcller\") are the same once folded to small letters, so each "
+                     "message that holds one is written to both M\xc3\x9cLLER.mbx and "
+                     "m\xc3\xbcller.mbx; keep one of them\n");
+      c.linux_only = true;  // Wine names the term mailboxes through its code page
+      return c;
+    }(),
     with_terms("a UTF-8 byte order mark",
                "\xEF\xBB\xBF"
                "body\r\n",

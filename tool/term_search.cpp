@@ -252,8 +252,7 @@ TermSearch::TermSearch(const std::vector<std::string>& terms, TermText text)
   if (std::any_of(terms.begin(), terms.end(), [](const std::string& t) {
         return std::any_of(t.begin(), t.end(), [](char c) { return c & 0x80; });
       })) {
-    characters_.reserve(terms.size());
-    for (const std::string& t : terms) characters_.push_back(term_characters(t, text));
+    build_per_encoding(terms, text);
     return;
   }
   // The message is folded as it is read, so each term is folded the same
@@ -282,26 +281,48 @@ TermSearch::TermSearch(const std::vector<std::string>& terms, TermText text)
   automaton_ = std::move(a);
 }
 
-// The matcher of the terms that `e` can write, each folded as a message in
-// `e` is; none when it can write none of them.
-TermSearch::Automaton* TermSearch::automaton_in(Encoding e) {
-  const auto k = static_cast<size_t>(e);
-  if (built_[k]) return by_encoding_[k].get();
-  std::vector<std::string> written(characters_.size());
-  std::vector<std::pair<std::string_view, uint32_t>> usable;
-  for (size_t i = 0; i < characters_.size(); ++i)
-    if (!characters_[i].empty() && folded_in(characters_[i], e, written[i]))
-      usable.emplace_back(written[i], static_cast<uint32_t>(i));
-  std::sort(usable.begin(), usable.end());
-  if (!usable.empty()) {
-    auto a = std::make_unique<Automaton>();
+// Per encoding, the matcher of the terms it can write, each folded as a
+// message in it is. All are built here, where running out of memory is
+// still the term list's fault; encodings that write the same terms and fold
+// those terms' bytes alike share one.
+void TermSearch::build_per_encoding(const std::vector<std::string>& terms, TermText text) {
+  per_encoding_ = true;
+  std::vector<std::u32string> characters(terms.size());
+  for (size_t i = 0; i < terms.size(); ++i) characters[i] = term_characters(terms[i], text);
+  struct Made {
+    std::vector<std::pair<std::string, uint32_t>> terms;
+    std::array<int, 256> folds_to;  // each message byte's folded value where a term holds it
+    Automaton* automaton;
+  };
+  std::vector<Made> made;
+  for (size_t k = 0; k < encoding_count; ++k) {
+    const auto e = static_cast<Encoding>(k);
+    Made m{};
+    std::string written;
+    for (size_t i = 0; i < terms.size(); ++i)
+      if (!terms[i].empty() && folded_in(characters[i], e, written))
+        m.terms.emplace_back(written, static_cast<uint32_t>(i));
+    if (m.terms.empty()) continue;
+    std::sort(m.terms.begin(), m.terms.end());
     // A UTF-8 message is folded whole before the scan; A-Z alone is left.
-    a->build(usable, e == Encoding::utf8 ? ascii_fold : byte_fold(e));
-    a->found_list = &found_;
-    by_encoding_[k] = std::move(a);
+    const std::array<unsigned char, 256>& fold = e == Encoding::utf8 ? ascii_fold : byte_fold(e);
+    std::array<bool, 256> held{};
+    for (const auto& t : m.terms)
+      for (const unsigned char b : t.first) held[b] = true;
+    for (int b = 0; b < 256; ++b) m.folds_to[b] = held[fold[b]] ? fold[b] : -1;
+    for (const Made& other : made)
+      if (other.terms == m.terms && other.folds_to == m.folds_to) m.automaton = other.automaton;
+    if (!m.automaton) {
+      Automaton::Usable usable;
+      for (const auto& t : m.terms) usable.emplace_back(t.first, t.second);
+      auto a = std::make_unique<Automaton>();
+      a->build(usable, fold);
+      a->found_list = &found_;
+      m.automaton = automata_.emplace_back(std::move(a)).get();
+    }
+    by_encoding_[k] = m.automaton;
+    made.push_back(std::move(m));
   }
-  built_[k] = true;
-  return by_encoding_[k].get();
 }
 
 // Built straight from the sorted terms, level by level, without a pointer
@@ -508,9 +529,9 @@ const std::vector<char>& TermSearch::search(std::string_view message) {
   } else if (automaton_) {
     automaton_->start_message();
     automaton_->scan(reinterpret_cast<const unsigned char*>(message.data()), message.size(), hits_);
-  } else if (!characters_.empty()) {
+  } else if (per_encoding_) {
     const Encoding e = message_encoding(message);
-    if (Automaton* a = automaton_in(e)) {
+    if (Automaton* a = by_encoding_[static_cast<size_t>(e)]) {
       if (e == Encoding::utf8) {
         fold_utf8(message, folded_);
         message = folded_;

@@ -34,7 +34,7 @@ class TermSearch {
   struct Automaton;  // the matcher for two or more different terms
 
   void select();
-  Automaton* automaton_in(Encoding e);
+  void build_per_encoding(const std::vector<std::string>& terms, TermText text);
 
   std::vector<char> hits_;
   std::vector<uint32_t> found_, empty_, selected_;
@@ -42,12 +42,12 @@ class TermSearch {
   std::string single_;
   std::vector<size_t> single_indexes_;
   std::unique_ptr<Automaton> automaton_;
-  // Terms beyond ASCII: their characters (empty for an empty term), and per
-  // encoding the matcher of those it can write, built when a message in it
-  // first comes; a UTF-8 message is folded into `folded_` before the scan.
-  std::vector<std::u32string> characters_;
-  std::array<std::unique_ptr<Automaton>, encoding_count> by_encoding_;
-  std::array<bool, encoding_count> built_{};
+  // Terms beyond ASCII: per encoding, the matcher of those it can write
+  // (none when it writes none), one of `automata_`, which encodings share
+  // where they match alike. A UTF-8 message is folded into `folded_` first.
+  bool per_encoding_ = false;
+  std::vector<std::unique_ptr<Automaton>> automata_;
+  std::array<Automaton*, encoding_count> by_encoding_{};
   std::string folded_;
 };
 

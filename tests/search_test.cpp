@@ -35,7 +35,7 @@ TEST(Search, TheTermIsFoldedLikeTheMessage) {
 TEST(Search, LettersFoldInTheMessagesOwnEncoding) {
   BREVLITH_LINUX_ONLY(
       "bytes above 127 on the command line pass through Wine's UTF-8 and code page 1252; "
-      "CrossHost.FoldThroughATermFile checks the fold on both builds");
+      "CrossHost.FoldTableThroughATermFile checks the fold on both builds");
   // The message's charset where it names one, else UTF-8 when valid, else
   // Windows-1252; the term, typed in UTF-8, is written in that encoding.
   const std::string muller = "m\xc3\xbcller";

@@ -88,6 +88,16 @@ TEST(TermSearch, WorkedCases) {
   }
 }
 
+// A folded letter folds no further, and stays a two-byte UTF-8 character,
+// so that a folded message keeps every offset.
+TEST(TermSearch, FoldedLettersAreSmallAndKeepTheirLength) {
+  for (uint32_t c = 0x80; c < 0x800; ++c) {
+    const uint32_t f = fold_character(c);
+    EXPECT_EQ(fold_character(f), f) << std::hex << c;
+    EXPECT_TRUE(f >= 0x80 && f < 0x800) << std::hex << c;
+  }
+}
+
 TEST(TermSearch, TheSameSearcherServesMessageAfterMessage) {
   const std::vector<std::string> terms = {"alpha", "beta", "gamma"};
   TermSearch search(terms, TermText::utf8);

@@ -72,15 +72,10 @@ std::vector<std::string> model_messages(const std::string& bytes) {
   return messages;
 }
 
+// The term is ASCII, which folds alike in every encoding: A-Z alone.
 std::string model_fold(std::string s) {
-  for (char& c : s) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    if (b >= 'A' && b <= 'Z') c = static_cast<char>(b + 32);
-    const unsigned char capitals[] = {0x80, 0x8E, 0x8F, 0x90, 0x99, 0x9A, 0xA5};
-    const unsigned char smalls[] = {0x87, 0x84, 0x86, 0x82, 0x94, 0x81, 0xA4};
-    for (int k = 0; k < 7; ++k)
-      if (b == capitals[k]) c = static_cast<char>(smalls[k]);
-  }
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
   return s;
 }
 

@@ -5,6 +5,7 @@
 // Names are lower case (windows.h defines the upper-case ones as macros).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -263,5 +264,10 @@ Wide multi_byte_to_wide_char(std::string_view text);
 Text wide_char_to_multi_byte(std::u16string_view wide, bool* replaced = nullptr);
 // The number of the code page those two use, for diagnostics (65001 on POSIX).
 uint32_t ansi_code_page();
+// The characters of bytes 0x80-0xFF in the one-byte code page of that
+// Windows number (1252, 28591, 28605, 437, 10000), from the host's own
+// converter; 0 for a byte the code page leaves undefined. False when the host
+// does not know the code page.
+bool code_page_high_half(uint32_t code_page, std::array<char32_t, 128>& characters);
 
 }  // namespace host

@@ -128,13 +128,14 @@ TEST_F(CrossHost, TermFileSearchAlike) {
 }
 
 // Bytes above 127 reach the tool unconverted only through a term file; the
-// fold table is the same on both builds.
+// fold by each message's encoding is the same on both builds.
 TEST_F(CrossHost, FoldTableThroughATermFile) {
   const Inputs setup = [] {
     write_file("in.mbx",
                "From ???@??? 1\r\nx\x80y\r\nFrom ???@??? 2\r\n\xa5\r\nFrom ???@??? 3\r\n"
                "\x8e\x8f\x90\x99\x9a\r\nFrom ???@??? 4\r\n\x80 \xc9\r\n");
-    write_file("terms.txt", "x\x87y\r\n\xa4\r\n\x84\x86\x82\x94\x81\r\n\x80\r\n\xe9\r\n\xc9\r\n");
+    // Not also 0xC9: its term mailbox would be 0xE9's on Windows.
+    write_file("terms.txt", "x\x87y\r\n\xa4\r\n\x84\x86\x82\x94\x81\r\n\x80\r\n\xe9\r\n");
   };
   compare(setup, {"in.mbx", "/s=terms.txt"}, false, Names::code_page);
 }

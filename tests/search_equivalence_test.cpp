@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/test_support.h"
+#include "text/encodings.h"
 
 namespace brevlith::testing {
 namespace {
@@ -39,19 +40,10 @@ std::vector<std::string> lines_of(const std::string& bytes) {
   return lines;
 }
 
-// A-Z and the seven code page 437 capitals to their small letters.
+// Small letters for the generator's pieces of text and for Windows names.
 std::string fold(const std::string& text) {
-  static const std::vector<unsigned char> table = [] {
-    std::vector<unsigned char> t(256);
-    for (int b = 0; b < 256; ++b)
-      t[b] = static_cast<unsigned char>(b >= 'A' && b <= 'Z' ? b + 32 : b);
-    const std::pair<int, int> capitals[] = {{0x80, 0x87}, {0x8E, 0x84}, {0x8F, 0x86}, {0x90, 0x82},
-                                            {0x99, 0x94}, {0x9A, 0x81}, {0xA5, 0xA4}};
-    for (const auto& [from, to] : capitals) t[from] = static_cast<unsigned char>(to);
-    return t;
-  }();
-  std::string out = text;
-  for (char& c : out) c = static_cast<char>(table[static_cast<unsigned char>(c)]);
+  std::string out;
+  fold_utf8(text, out);
   return out;
 }
 
@@ -65,8 +57,9 @@ Expected model(const std::string& mailbox, const std::vector<std::string>& terms
   Expected e;
   e.out = created + "Processing: in.mbx\r\n";
   int number = 0;
-  const auto write_message = [&](const std::string& message, const std::string& term) {
-    if (!term.empty() && fold(message).find(fold(term)) == std::string::npos) return;
+  const bool utf8 = text_of_terms(terms, true) == TermText::utf8;
+  const auto write_message = [&](const std::string& message, const std::string& term, bool hit) {
+    if (!term.empty() && !hit) return;
     ++number;
     if (term.empty()) {
       char digits[16];
@@ -86,7 +79,8 @@ Expected model(const std::string& mailbox, const std::vector<std::string>& terms
     e.out += "X";
   };
   const auto flush = [&](const std::string& message) {
-    for (const std::string& term : terms) write_message(message, term);
+    const std::vector<char> hits = plain_hits(message, terms, utf8);
+    for (size_t i = 0; i < terms.size(); ++i) write_message(message, terms[i], hits[i]);
   };
   const std::vector<std::string> lines = lines_of(mailbox);
   std::string message = (lines.empty() ? "" : lines[0]) + "\r\n";
@@ -117,7 +111,7 @@ class Generator {
         "invoice"s, "Invoice"s, "INVOICE"s,  "meeting"s,  "From"s,  "from"s,
         "F"s,       "Fr"s,      "ab"s,       "aba"s,      "abab"s,  "b"s,
         "caf\x80"s, "caf\x87"s, "\xa5\xa4"s, "\x9a\x81"s, "x\x8e"s, "\x99"s,
-        "zq"s,      "a b"s,     "n\0l"s,     "\t"s,       "r\nl"s};
+        "zq"s,      "a b"s,     "n\0l"s,     "\t"s,       "r\nl"s,  "M\xc3\x9cLLER \xce\xa3"s};
     return words[below(words.size())];
   }
 

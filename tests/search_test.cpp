@@ -32,31 +32,43 @@ TEST(Search, TheTermIsFoldedLikeTheMessage) {
   EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{"Invoice.mbx"});
 }
 
-TEST(Search, FoldTableOfCodePage437) {
+TEST(Search, LettersFoldInTheMessagesOwnEncoding) {
   BREVLITH_LINUX_ONLY(
       "bytes above 127 on the command line pass through Wine's UTF-8 and code page 1252; "
-      "CrossHost.FoldTableThroughATermFile checks the table on both builds");
-  // 0x80 folds to 0x87 and 0xA5 to 0xA4, in message and term alike; an ANSI
-  // capital such as 0xC9 does not fold.
+      "CrossHost.FoldTableThroughATermFile checks the fold on both builds");
+  // The message's charset where it names one, else UTF-8 when valid, else
+  // Windows-1252; the term, typed in UTF-8, is written in that encoding.
+  const std::string muller = "m\xc3\xbcller";
+  const auto with_charset = [](const std::string& name, const std::string& body) {
+    return "Content-Type: text/plain;\r\n charset=\"" + name + "\"\r\n\r\n" + body;
+  };
   struct Case {
     std::string message, term;
     bool hit;
   };
   const std::vector<Case> cases = {
-      {"x\x80y", "x\x87y", true},
-      {"\xa5", "\xa4", true},
-      {"\x8e\x8f\x90\x99\x9a", "\x84\x86\x82\x94\x81", true},
-      {"\x80", "\x80", true},
-      {"\x84\x94", "\x8e\x99", true},  // capitals in the term fold too
-      {"\xc9", "\xe9", false},
-      {"\xc9", "\xc9", true},
+      {"M\xc3\x9cLLER", muller, true},
+      {"M\xc3\xbcller", muller, true},
+      {"M\xdcLLER and M\xfcller", muller, true},  // Latin-1, no charset
+      {with_charset("ibm437", "M\x9aLLER"), muller, true},
+      {with_charset("macintosh", "M\x86LLER"), muller, true},
+      {"sp\xc3\xa5r", "sp\xc3\xa4r", false},
+      {"\x80 5", "\xe2\x82\xac", true},
+      {"\xc9T\xc9", "\xc3\xa9t\xc3\xa9", true},
+      {"\xce\xa3\xce\x9f\xce\xa6\xce\x8a\xce\x91", "\xcf\x83\xce\xbf\xcf\x86\xce\xaf\xce\xb1",
+       true},
+      {"\xd0\x9f\xd0\xa0\xd0\x98\xd0\x92\xd0\x95\xd0\xa2",
+       "\xd0\xbf\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82", true},
   };
   for (const Case& c : cases) {
     ScopedTempDir dir;
     write_file("in.mbx", "From ???@???\r\n" + c.message + "\r\n");
     const RunResult r = run_brevlith({"in.mbx", "/s=" + c.term});
     EXPECT_EQ(r.out.substr(r.out.size() - 4), c.hit ? "X1\r\n" : "\n0\r\n")
-        << ::testing::PrintToString(c.term);
+        << ::testing::PrintToString(c.message);
+    if (c.hit) {
+      EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{c.term + ".mbx"});
+    }
   }
 }
 

@@ -87,5 +87,21 @@ TEST(TermFile, WildcardTermMatchingAFileIsSearchedAsText) {
   EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{"-.txt.mbx"});
 }
 
+TEST(TermFile, ALatin1TermFileFindsItsLettersInEveryEncoding) {
+  ScopedTempDir dir;
+  const std::string m1 = "From ???@??? 1\r\nHerr M\xc3\x9cLLER\r\n";
+  const std::string m2 = "From ???@??? 2\r\nHerr M\xdcLLER\r\n";
+  const std::string m3 =
+      "From ???@??? 3\r\nContent-Type: text/plain; charset=cp437\r\n\r\nHerr M\x9aller\r\n";
+  write_file("in.mbx", m1 + "From ???@??? x\r\nMuller\r\n" + m2 + m3);
+  write_file("terms.txt", "m\xfcller\r\n");
+  const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
+  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nX..X.X3\r\n");
+  // The term mailbox is named as the line was typed.
+  const std::string name = windows_host() ? "m\xc3\xbcller.mbx" : "m\xfcller.mbx";
+  EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{name});
+  EXPECT_EQ(read_file("brevlithoutput/" + name), "\r\n" + m1 + "\r\n" + m2 + "\r\n" + m3);
+}
+
 }  // namespace
 }  // namespace brevlith::testing

@@ -110,6 +110,12 @@ std::string numbered_mailbox(int from, int to);
 std::string joined(const std::vector<std::string>& parts);
 // n with commas between groups of three digits, as the counts are printed.
 std::string with_commas(int n);
+// The search's plain reading: for each term (its bytes read as `terms_utf8`
+// says), whether it occurs in the message, both taken as characters in the
+// message's encoding and folded one by one; never where that encoding
+// cannot write it.
+std::vector<char> plain_hits(const std::string& message, const std::vector<std::string>& terms,
+                             bool terms_utf8);
 
 #ifndef _WIN32
 // Runs `body` in a forked child, with standard output (and standard error,

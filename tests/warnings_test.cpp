@@ -222,14 +222,13 @@ const Case cases[] = {
                "both go to the term mailbox a-b.mbx, so each message that holds them is written "
                "there once for each; keep one of them\n"),
     [] {
-      // On Windows the two names are one term mailbox: the row above's case.
-      Case c = with_terms("two terms, the same once folded", "Body\r\nbody\r\n", "XX2",
-                          "brevlith: warning: terms.txt: the terms on lines 1 and 2 (\"Body\" and "
-                          "\"body\") are the same once folded to small letters, so each message "
-                          "that holds one is written to both Body.mbx and body.mbx; keep one of "
-                          "them\n",
-                          {"Body.mbx", "body.mbx"});
-      c.linux_only = true;
+      Case c =
+          with_terms("two terms the same once folded", "M\xc3\x9cLLER\r\nm\xc3\xbcller\r\n", "0",
+                     "brevlith: warning: terms.txt: the terms on lines 1 and 2 (\"M\xc3\x9cLLER\" "
+                     "and \"m\xc3\xbcller\") are the same once folded to small letters, so each "
+                     "message that holds one is written to both M\xc3\x9cLLER.mbx and "
+                     "m\xc3\xbcller.mbx; keep one of them\n");
+      c.linux_only = true;  // Wine names the term mailboxes through its code page
       return c;
     }(),
     // warning: encoding

@@ -55,14 +55,10 @@ S trim_right(const S& source) {
   return trim_right_any(source, S(1, ' '));
 }
 
-Text fold_lower(const Text& source, FoldMode mode) {
+Text fold_lower(const Text& source) {
   Text out(source);
-  for (char& c : out) {
-    const auto b = static_cast<unsigned char>(c);
-    c = static_cast<char>(mode == FoldMode::table_mode ? fold_table[b]
-                          : (b >= 'A' && b <= 'Z')     ? b + 0x20
-                                                       : b);
-  }
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
   return out;
 }
 

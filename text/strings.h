@@ -32,20 +32,10 @@ S trim_left(const S& source);
 template <class S>
 S trim_right(const S& source);
 
-enum class FoldMode { table_mode, ansi_mode };
-// Table mode: A-Z and seven code page 437 capitals to their small letters,
-// nothing else. ANSI mode: the host code page's letters (ASCII on POSIX).
-Text fold_lower(const Text& source, FoldMode mode);
-// The table itself, for callers that fold into a buffer of their own.
-constexpr std::array<unsigned char, 256> make_fold_table() {
-  std::array<unsigned char, 256> t{};
-  for (int b = 0; b < 256; ++b)
-    t[b] = static_cast<unsigned char>(b >= 'A' && b <= 'Z' ? b + 0x20 : b);
-  t[0x80] = 0x87, t[0x8E] = 0x84, t[0x8F] = 0x86, t[0x90] = 0x82;
-  t[0x99] = 0x94, t[0x9A] = 0x81, t[0xA5] = 0xA4;
-  return t;
-}
-inline constexpr std::array<unsigned char, 256> fold_table = make_fold_table();
+// A-Z to small letters, nothing else: how Windows names of the ANSI code
+// page compare here. The search folds by each message's encoding instead
+// (text/encodings.h).
+Text fold_lower(const Text& source);
 
 // Forward from `start` (> 0) or backward within the first n + start + 1
 // elements (< 0); overlapping occurrences are found.

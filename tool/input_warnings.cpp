@@ -5,6 +5,7 @@
 
 #include "files/directories.h"
 #include "host/host.h"
+#include "text/encodings.h"
 #include "text/numbers.h"
 #include "text/strings.h"
 #include "tool/message_writer.h"
@@ -31,10 +32,11 @@ std::string two_terms(const std::vector<std::string>& terms, size_t a, size_t b)
 void warn_about_same_terms(Outcome& outcome, const std::string& file,
                            const std::vector<std::string>& terms) {
   std::unordered_map<std::string, size_t> stems, folded;
+  const TermText text = text_of_terms(terms, true);
   for (size_t i = 0; i < terms.size(); ++i) {
     if (terms[i].empty()) continue;  // an empty term writes numbered files
     std::string stem = file_stem(terms[i]);
-    if constexpr (host::windows_names) stem = fold_lower(stem, FoldMode::ansi_mode);
+    if constexpr (host::windows_names) stem = fold_lower(stem);
     const auto [same_stem, new_stem] = stems.try_emplace(stem, i);
     if (!new_stem) {
       warn(outcome, "same term mailbox", file,
@@ -44,8 +46,7 @@ void warn_about_same_terms(Outcome& outcome, const std::string& file,
                "one of them");
       return;
     }
-    const auto [same_fold, new_fold] =
-        folded.try_emplace(fold_lower(terms[i], FoldMode::table_mode), i);
+    const auto [same_fold, new_fold] = folded.try_emplace(folded_key(terms[i], text), i);
     if (!new_fold) {
       warn(outcome, "same term mailbox", file,
            shown_name(file) + ": the terms on " + two_terms(terms, same_fold->second, i) +

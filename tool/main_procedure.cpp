@@ -21,10 +21,12 @@ namespace {
 // fit in memory: the run stops before any output is opened.
 bool prepare_search(Run& run) {
   try {
-    if (run.term_count > 0)
-      run.searcher = std::make_unique<TermSearch>(run.terms);
-    else if (!run.search_term.empty())
-      run.searcher = std::make_unique<TermSearch>(std::vector<std::string>{run.search_term});
+    if (run.term_count > 0) {
+      run.searcher = std::make_unique<TermSearch>(run.terms, text_of_terms(run.terms, true));
+    } else if (!run.search_term.empty()) {
+      const std::vector<std::string> term{run.search_term};
+      run.searcher = std::make_unique<TermSearch>(term, text_of_terms(term, false));
+    }
   } catch (const std::bad_alloc&) {
     run.searcher.reset();
     run.terms = {};

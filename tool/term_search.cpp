@@ -9,7 +9,7 @@
 #include <new>
 #include <utility>
 
-#include "text/strings.h"
+#include "text/encodings.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -27,19 +27,20 @@ constexpr uint32_t none = UINT32_MAX;
 constexpr size_t dense_budget = size_t{8} << 20;
 
 // For each folded value, the other byte that folds to it (itself if none):
-// a message byte matches term byte t when it is t or partner[t].
+// a message byte matches term byte t when it is t or partner[t]. The one
+// term of this path is ASCII, which folds alike in every encoding.
 constexpr std::array<unsigned char, 256> make_partners() {
   std::array<unsigned char, 256> p{};
   for (int b = 0; b < 256; ++b) p[b] = static_cast<unsigned char>(b);
   for (int b = 0; b < 256; ++b)
-    if (fold_table[b] != b) p[fold_table[b]] = static_cast<unsigned char>(b);
+    if (ascii_fold[b] != b) p[ascii_fold[b]] = static_cast<unsigned char>(b);
   return p;
 }
 constexpr std::array<unsigned char, 256> partner = make_partners();
 
 bool equal_folded(const unsigned char* text, const unsigned char* term, size_t n) {
   for (size_t i = 0; i < n; ++i)
-    if (fold_table[text[i]] != term[i]) return false;
+    if (ascii_fold[text[i]] != term[i]) return false;
   return true;
 }
 
@@ -71,7 +72,7 @@ bool holds_folded(std::string_view message, std::string_view term) {
   }
 #endif
   for (; i + m <= n; ++i)
-    if (fold_table[text[i]] == t[0] && equal_folded(text + i, t, m)) return true;
+    if (ascii_fold[text[i]] == t[0] && equal_folded(text + i, t, m)) return true;
   return false;
 }
 
@@ -150,7 +151,8 @@ struct TermSearch::Automaton {
 
   using Usable = std::vector<std::pair<std::string_view, uint32_t>>;
   // The phases of build, in order.
-  unsigned assign_classes(const Usable& usable, std::array<uint8_t, 256>& class_of);
+  unsigned assign_classes(const Usable& usable, std::array<uint8_t, 256>& class_of,
+                          const std::array<unsigned char, 256>& fold);
   std::vector<uint32_t> group_terms(const Usable& usable, uint32_t& count);
   std::vector<std::pair<uint32_t, uint32_t>> build_trie(const Usable& usable,
                                                         const std::vector<uint32_t>& group_begin,
@@ -162,7 +164,8 @@ struct TermSearch::Automaton {
                   const std::vector<uint32_t>& group_of_loud);
   void renumber_dense(uint32_t count);
 
-  void build(const Usable& usable);
+  // `fold` is the message's byte fold in the terms' encoding.
+  void build(const Usable& usable, const std::array<unsigned char, 256>& fold);
   void scan(const unsigned char* text, size_t n, std::vector<char>& hits);
   void scan_dense(const unsigned char* text, size_t n, std::vector<char>& hits);
 };
@@ -238,10 +241,20 @@ void TermSearch::Automaton::scan_dense(const unsigned char* text, size_t n,
   }
 }
 
-TermSearch::TermSearch(const std::vector<std::string>& terms) : hits_(terms.size(), 0) {
+TermSearch::TermSearch(const std::vector<std::string>& terms, TermText text)
+    : hits_(terms.size(), 0) {
   for (size_t i = 0; i < terms.size(); ++i)
     if (terms[i].empty()) empty_.push_back(static_cast<uint32_t>(i));
   selected_ = empty_;
+  // Terms beyond ASCII are written in each encoding a message may come in;
+  // ASCII is the same in all of them, so ASCII terms alone need no more
+  // than one matcher and no look at the message's encoding.
+  if (std::any_of(terms.begin(), terms.end(), [](const std::string& t) {
+        return std::any_of(t.begin(), t.end(), [](char c) { return c & 0x80; });
+      })) {
+    build_per_encoding(terms, text);
+    return;
+  }
   // The message is folded as it is read, so each term is folded the same
   // way and matches its own text (Invoice finds Invoice). Only the terms the
   // fold changes are copied; equal folded terms share one end state.
@@ -249,8 +262,9 @@ TermSearch::TermSearch(const std::vector<std::string>& terms) : hits_(terms.size
   std::vector<std::pair<std::string_view, uint32_t>> usable;
   for (size_t i = 0; i < terms.size(); ++i) {
     if (terms[i].empty()) continue;
-    if (std::string f = fold_lower(terms[i], FoldMode::table_mode); f != terms[i])
-      folded[i] = std::move(f);
+    std::string f = terms[i];
+    for (char& c : f) c = static_cast<char>(ascii_fold[static_cast<unsigned char>(c)]);
+    if (f != terms[i]) folded[i] = std::move(f);
     usable.emplace_back(folded[i].empty() ? std::string_view(terms[i]) : folded[i],
                         static_cast<uint32_t>(i));
   }
@@ -262,17 +276,62 @@ TermSearch::TermSearch(const std::vector<std::string>& terms) : hits_(terms.size
     return;
   }
   auto a = std::make_unique<Automaton>();
-  a->build(usable);
+  a->build(usable, ascii_fold);
   a->found_list = &found_;
   automaton_ = std::move(a);
+}
+
+// Per encoding, the matcher of the terms it can write, each folded as a
+// message in it is. All are built here, where running out of memory is
+// still the term list's fault; encodings that write the same terms and fold
+// those terms' bytes alike share one.
+void TermSearch::build_per_encoding(const std::vector<std::string>& terms, TermText text) {
+  per_encoding_ = true;
+  std::vector<std::u32string> characters(terms.size());
+  for (size_t i = 0; i < terms.size(); ++i) characters[i] = term_characters(terms[i], text);
+  struct Made {
+    std::vector<std::pair<std::string, uint32_t>> terms;
+    std::array<int, 256> folds_to;  // each message byte's folded value where a term holds it
+    Automaton* automaton;
+  };
+  std::vector<Made> made;
+  for (size_t k = 0; k < encoding_count; ++k) {
+    const auto e = static_cast<Encoding>(k);
+    Made m{};
+    std::string written;
+    for (size_t i = 0; i < terms.size(); ++i)
+      if (!terms[i].empty() && folded_in(characters[i], e, written))
+        m.terms.emplace_back(written, static_cast<uint32_t>(i));
+    if (m.terms.empty()) continue;
+    std::sort(m.terms.begin(), m.terms.end());
+    // A UTF-8 message is folded whole before the scan; A-Z alone is left.
+    const std::array<unsigned char, 256>& fold = e == Encoding::utf8 ? ascii_fold : byte_fold(e);
+    std::array<bool, 256> held{};
+    for (const auto& t : m.terms)
+      for (const unsigned char b : t.first) held[b] = true;
+    for (int b = 0; b < 256; ++b) m.folds_to[b] = held[fold[b]] ? fold[b] : -1;
+    for (const Made& other : made)
+      if (other.terms == m.terms && other.folds_to == m.folds_to) m.automaton = other.automaton;
+    if (!m.automaton) {
+      Automaton::Usable usable;
+      for (const auto& t : m.terms) usable.emplace_back(t.first, t.second);
+      auto a = std::make_unique<Automaton>();
+      a->build(usable, fold);
+      a->found_list = &found_;
+      m.automaton = automata_.emplace_back(std::move(a)).get();
+    }
+    by_encoding_[k] = m.automaton;
+    made.push_back(std::move(m));
+  }
 }
 
 // Built straight from the sorted terms, level by level, without a pointer
 // trie: a term file of millions of bytes makes millions of states, and each
 // byte kept per state during the build costs megabytes.
-void TermSearch::Automaton::build(const Usable& usable) {
+void TermSearch::Automaton::build(const Usable& usable,
+                                  const std::array<unsigned char, 256>& fold) {
   std::array<uint8_t, 256> class_of{};
-  const unsigned classes = assign_classes(usable, class_of);
+  const unsigned classes = assign_classes(usable, class_of, fold);
   uint32_t count = 0;
   const std::vector<uint32_t> group_begin = group_terms(usable, count);
   const std::vector<uint32_t> group_of_loud =
@@ -285,13 +344,14 @@ void TermSearch::Automaton::build(const Usable& usable) {
 // folded, so the order of classes is the order of bytes. Returns the number
 // of classes, 0 (in no term) included.
 unsigned TermSearch::Automaton::assign_classes(const Usable& usable,
-                                               std::array<uint8_t, 256>& class_of) {
+                                               std::array<uint8_t, 256>& class_of,
+                                               const std::array<unsigned char, 256>& fold) {
   for (const auto& u : usable)
     for (const unsigned char b : u.first) class_of[b] = 1;
   unsigned classes = 1;
   for (int v = 0; v < 256; ++v)
     if (class_of[v]) class_of[v] = static_cast<uint8_t>(classes++);
-  for (int b = 0; b < 256; ++b) cls[b] = class_of[fold_table[b]];
+  for (int b = 0; b < 256; ++b) cls[b] = class_of[fold[b]];
   shift = static_cast<unsigned>(std::bit_width(classes - 1));
   return classes;
 }
@@ -469,6 +529,16 @@ const std::vector<char>& TermSearch::search(std::string_view message) {
   } else if (automaton_) {
     automaton_->start_message();
     automaton_->scan(reinterpret_cast<const unsigned char*>(message.data()), message.size(), hits_);
+  } else if (per_encoding_) {
+    const Encoding e = message_encoding(message);
+    if (Automaton* a = by_encoding_[static_cast<size_t>(e)]) {
+      if (e == Encoding::utf8) {
+        fold_utf8(message, folded_);
+        message = folded_;
+      }
+      a->start_message();
+      a->scan(reinterpret_cast<const unsigned char*>(message.data()), message.size(), hits_);
+    }
   }
   select();
   return hits_;

@@ -7,30 +7,20 @@
 #include <string>
 #include <vector>
 
-#include "text/strings.h"
+#include "tests/test_support.h"
+#include "text/encodings.h"
 
 namespace brevlith {
 namespace {
 
-// The plain reading: fold the message, then look for each term in turn.
 std::vector<char> naive(const std::vector<std::string>& terms, const std::string& message) {
-  const std::string folded = fold_lower(message, FoldMode::table_mode);
-  std::vector<char> hits;
-  for (const std::string& t : terms)
-    hits.push_back(!t.empty() && folded.find(fold_lower(t, FoldMode::table_mode)) != folded.npos);
-  return hits;
+  return testing::plain_hits(message, terms, text_of_terms(terms, true) == TermText::utf8);
 }
 
-// Each byte that a capital folds to, turned back into that capital.
+// Each of A-Z in the text turned to its capital.
 std::string in_capitals(std::string text) {
-  static const auto capital = [] {
-    std::array<unsigned char, 256> up{};
-    for (int b = 0; b < 256; ++b) up[b] = static_cast<unsigned char>(b);
-    for (int b = 0; b < 256; ++b)
-      if (fold_table[b] != b) up[fold_table[b]] = static_cast<unsigned char>(b);
-    return up;
-  }();
-  for (char& c : text) c = static_cast<char>(capital[static_cast<unsigned char>(c)]);
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 0x20);
   return text;
 }
 
@@ -68,24 +58,49 @@ TEST(TermSearch, WorkedCases) {
       {{"", "x"}, "x", {0, 1}},
       {{"x", "x", "y"}, "yx", {1, 1, 1}},  // equal terms each count
       {{nul, "b"}, std::string("A\0B", 3), {1, 1}},
-      {{"\x87", "\x80"}, "\x80", {1, 1}},  // 0x80 folds to 0x87, in the message and the term
-      {{"\xa4", "\x94\x81"}, "\xa5\x99\x9a", {1, 1}},
-      {{"\xc0"}, "\xc0", {1}},  // accented ANSI capitals stay as they are
+      // Not UTF-8 and no charset: Windows-1252, where 0x80 is the euro sign.
+      {{"\x87", "\x80"}, "\x80", {0, 1}},
+      {{"\xe2\x82\xac"}, "\x80", {1}},
+      {{"\xe0", "\xc0"}, "\xc0", {1, 1}},
+      {{"m\xc3\xbcller", "M\xc3\xbcller"}, "M\xc3\x9cLLER", {1, 1}},  // UTF-8
+      {{"m\xc3\xbcller", "invoice"}, "M\xdcLLER INVOICE", {1, 1}},    // Latin-1
+      {{"m\xfcller"}, "M\xc3\x9cLLER", {1}},  // a Latin-1 term, found in UTF-8
+      {{"m\xc3\xbcller"}, "Content-Type: text/plain; charset=IBM437\r\n\r\nM\x9aLLER", {1}},
+      {{"m\xc3\xbcller"},
+       "Content-type: text/plain;\r\n\tcharset=\"macintosh\"\r\n\r\nM\x86LLER",
+       {1}},
+      {{"m\xc3\xbcller"}, "Content-Type: text/plain; charset=iso-8859-1\r\n\r\nM\xc3\x9cLLER", {0}},
+      {{"sp\xc3\xa4r"}, "sp\xc3\xa5r", {0}},  // no byte of a character folds alone
+      {{"is"}, "i\xc5\xbf", {0}},             // long s is no s: ASCII terms find what they did
+      {{"\xcf\x83\xce\xbf\xcf\x86\xce\xaf\xce\xb1"},
+       "\xce\xa3\xce\x9f\xce\xa6\xce\x8a\xce\x91",
+       {1}},
+      {{"\xd0\xbf\xd1\x80\xd0\xb8"}, "\xd0\x9f\xd0\xa0\xd0\x98\xd0\x92", {1}},
       {{"long term"}, "long ter", {0}},
       {{"a", "b"}, "", {0, 0}},
       {{"From ???@???", "from ???@???"}, "From ???@??? Mon\r\n", {1, 1}},
   };
   for (const auto& row : rows) {
-    TermSearch search(row.terms);
+    TermSearch search(row.terms, text_of_terms(row.terms, true));
     EXPECT_EQ(search.search(row.message), row.hits)
         << shown(row.terms) << ::testing::PrintToString(row.message);
     EXPECT_EQ(search.search(row.message), naive(row.terms, row.message));
   }
 }
 
+// A folded letter folds no further, and stays a two-byte UTF-8 character,
+// so that a folded message keeps every offset.
+TEST(TermSearch, FoldedLettersAreSmallAndKeepTheirLength) {
+  for (uint32_t c = 0x80; c < 0x800; ++c) {
+    const uint32_t f = fold_character(c);
+    EXPECT_EQ(fold_character(f), f) << std::hex << c;
+    EXPECT_TRUE(f >= 0x80 && f < 0x800) << std::hex << c;
+  }
+}
+
 TEST(TermSearch, TheSameSearcherServesMessageAfterMessage) {
   const std::vector<std::string> terms = {"alpha", "beta", "gamma"};
-  TermSearch search(terms);
+  TermSearch search(terms, TermText::utf8);
   EXPECT_EQ(search.search("ALPHA gamma"), (std::vector<char>{1, 0, 1}));
   EXPECT_EQ(search.search("beta"), (std::vector<char>{0, 1, 0}));
   EXPECT_EQ(search.search("nothing"), (std::vector<char>{0, 0, 0}));
@@ -94,20 +109,29 @@ TEST(TermSearch, TheSameSearcherServesMessageAfterMessage) {
 // Random texts over a small alphabet, so that terms overlap, nest and
 // repeat; lengths cross the sizes at which the search splits the text.
 TEST(TermSearch, AgreesWithThePlainReadingOnRandomInput) {
-  const std::string alphabet("abAB\x80\x87\x8e\x84\r\n\0 ", 12);
+  // Letters in UTF-8 and in one-byte code pages, and heads that name one.
+  const std::vector<std::string> alphabet = {
+      "a",        "b",    "A",    "B",    "\xc3\xa4", "\xc3\x84", "\xce\xa3",           "\xcf\x83",
+      "\xcf\x82", "\xc4", "\xe4", "\x80", "\x9a",     "\r\n",     std::string(1, '\0'), " "};
+  const std::string heads[] = {"", "", "Content-Type: text/plain; charset=ibm437\r\n\r\n",
+                               "Content-Type: text/plain; charset=macintosh\r\n\r\n",
+                               "Content-Type: text/plain; charset=utf-8\r\n\r\n"};
   std::mt19937 rng(20240101);
   const auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
+  const auto text = [&](size_t pieces, size_t choices) {
+    std::string t;
+    for (size_t k = 0; k < pieces; ++k) t += alphabet[pick(choices)];
+    return t;
+  };
   for (int round = 0; round < 300; ++round) {
+    // A third of the rounds keep to ASCII, the path that must stay as it was.
+    const size_t choices = round % 3 == 1 ? 4 : alphabet.size();
     std::vector<std::string> terms(1 + pick(round % 3 == 0 ? 2 : 40));
-    for (std::string& t : terms) {
-      t.resize(pick(7));
-      for (char& c : t) c = alphabet[pick(alphabet.size())];
-    }
+    for (std::string& t : terms) t = text(pick(7), choices);
     if (round % 7 == 0) terms.push_back(std::string(200 + pick(300), 'a'));  // a long overlap
-    TermSearch search(terms);
+    TermSearch search(terms, text_of_terms(terms, true));
     for (int m = 0; m < 8; ++m) {
-      std::string message(pick(m < 4 ? 200 : 9000), ' ');
-      for (char& c : message) c = alphabet[pick(alphabet.size())];
+      const std::string message = heads[pick(5)] + text(pick(m < 4 ? 200 : 9000), choices);
       expect_like_naive(search, terms, message);
       if (::testing::Test::HasFatalFailure()) return;
     }
@@ -121,9 +145,9 @@ TEST(TermSearch, ManyTermsOverManyBytes) {
   std::vector<std::string> terms(4000);
   for (std::string& t : terms) {
     t.resize(3 + rng() % 5);
-    for (char& c : t) c = static_cast<char>(fold_table[rng() % 256]);
+    for (char& c : t) c = static_cast<char>(ascii_fold[rng() % 256]);
   }
-  TermSearch search(terms);
+  TermSearch search(terms, TermText::ansi);
   for (int m = 0; m < 40; ++m) {
     std::string message;
     while (message.size() < 6000) {

@@ -317,4 +317,15 @@ Text wide_char_to_multi_byte(std::u16string_view wide, bool* replaced) {
 
 uint32_t ansi_code_page() { return GetACP(); }
 
+bool code_page_high_half(uint32_t code_page, std::array<char32_t, 128>& characters) {
+  if (!IsValidCodePage(code_page)) return false;
+  for (int b = 0x80; b < 0x100; ++b) {
+    const char byte = static_cast<char>(b);
+    wchar_t unit[2] = {};
+    const int n = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, &byte, 1, unit, 2);
+    characters[b - 0x80] = n == 1 ? static_cast<char32_t>(unit[0]) : 0;
+  }
+  return true;
+}
+
 }  // namespace host

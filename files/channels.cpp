@@ -326,6 +326,34 @@ host::FileStamp channel_file_stamp(int32_t number) {
   return stamp;
 }
 
+bool channel_identity(int32_t number, FileId& id) {
+  const Channel* c = find_channel(number);
+  if (!c) return raise_error(error_code::channel_not_open), false;
+  host::FileIdentity found;
+  const auto got =
+      run_system_call([&] { return host::get_file_information_by_handle(c->handle, found); });
+  if (got.raise() || !got.result) return false;
+  id = {found.volume, found.index};
+  return true;
+}
+
+uint32_t read_channel_at(int32_t number, uint64_t offset, char* buffer, uint32_t size) {
+  const Channel* c = find_channel(number);
+  if (!c) return raise_error(error_code::channel_not_open), 0;
+  if (c->mode != Mode::input || c->device_kind != DeviceKind::disk)
+    return raise_error(error_code::bad_file_mode), 0;
+  // Each refill of the line reader sets the position itself, so moving it
+  // here takes nothing from the reader.
+  if (run_system_call([&] {
+        return host::set_file_pointer(c->handle, static_cast<int64_t>(offset), host::file_begin);
+      }).raise())
+    return 0;
+  uint32_t done = 0;
+  if (run_system_call([&] { return host::read_file(c->handle, buffer, size, done); }).raise())
+    return 0;
+  return done;
+}
+
 bool channel_is_open(int32_t number) { return find_channel(number) != nullptr; }
 
 bool read_channel_tail(int32_t number, uint32_t count, std::string& tail) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "files/file_id.h"
 #include "host/host.h"
 
 namespace brevlith {
@@ -102,6 +103,16 @@ uint32_t new_file_permissions(int32_t number);
 // channel, as they are now: what tells whether another program changed it.
 // channel_not_open, else the host's code (the stamp then all 0).
 host::FileStamp channel_file_stamp(int32_t number);
+
+// The identity of the file open on the channel. False, with
+// channel_not_open or the host's code raised, when it cannot be told.
+bool channel_identity(int32_t number, FileId& id);
+
+// Reads up to `size` bytes at `offset` of the disk file open for input on
+// the channel, beside its line reading (whose place stays as it was);
+// returns how many, 0 at the end. channel_not_open, bad_file_mode when it is
+// no input channel on a disk file, else the host's code (0 returned).
+uint32_t read_channel_at(int32_t number, uint64_t offset, char* buffer, uint32_t size);
 
 // Whether a channel of this number is open.
 bool channel_is_open(int32_t number);

@@ -134,6 +134,21 @@ bool entry_exists(const std::string& name) {
   return got.result != host::invalid_file_attributes;
 }
 
+uint32_t entry_attributes(const std::string& name) {
+  const auto got = run_system_call([&] { return host::get_file_attributes_w(to_wide(name)); });
+  got.raise();
+  return got.result;
+}
+
+bool file_identity(const std::string& name, FileId& id, host::Handle folder) {
+  host::FileIdentity found;
+  const auto got =
+      run_system_call([&] { return host::get_file_identity_w(to_wide(name), found, folder); });
+  if (got.raise() || !got.result) return false;
+  id = {found.volume, found.index};
+  return true;
+}
+
 void make_dir(const std::string& name) {
   std::u16string wide = to_wide(name);
   if (host::has_wildcards_in_name(wide)) return raise_error(error_code::path_not_found);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "files/file_id.h"
 #include "host/host.h"
 
 namespace brevlith {
@@ -67,6 +68,17 @@ class DirListing {
 // looked up through the gate; a failed look-up is no error of the caller's.
 // It touches no search, so it is the look-up to use during a walk.
 bool entry_exists(const std::string& name);
+// What stands at `name` (links followed): its ATTR_ bits, or ATTR_INVALID
+// when nothing does or the host cannot tell, with the host's code raised
+// (file_not_found or path_not_found for nothing there).
+inline constexpr uint32_t ATTR_INVALID = host::invalid_file_attributes;
+uint32_t entry_attributes(const std::string& name);
+
+// The identity of the file `name` reaches, without opening or locking it;
+// with `folder` (from hold_folder), of the name's last part in that folder.
+// False, with the host's code raised, when it cannot be told.
+bool file_identity(const std::string& name, FileId& id, host::Handle folder = host::invalid_handle);
+
 // Creates one directory; its parent must exist. Errors: path_not_found for a
 // wildcard name (host not asked) or a missing parent, path_file_access when
 // the name exists or is over 255 units (never cut), else the host-error

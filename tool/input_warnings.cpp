@@ -199,16 +199,14 @@ void warn_if_ctrl_z_inside(Outcome& outcome, const std::string& file, uint64_t o
 
 void warn_if_term_looks_like_a_file(Outcome& outcome, const std::string& term) {
   ErrorScope scope;  // a failed look-up only means that nothing is there
-  const uint32_t attributes =
-      run_system_call([&] { return host::get_file_attributes_w(to_wide(term)); }).result;
+  const uint32_t attributes = entry_attributes(term);
   // A folder is no file, as the warning below says; anything else at the
   // name is there but not read, which "no file exists" would hide.
-  if (attributes != host::invalid_file_attributes &&
-      !(attributes & host::file_attribute_directory)) {
+  if (attributes != ATTR_INVALID && !(attributes & ATTR_DIRECTORY)) {
     std::string what = " is not a regular file (a FIFO, socket or device)";
-    if (attributes & host::file_attribute_system) {
+    if (attributes & ATTR_SYSTEM) {
       if (host::windows_names) what = " is a system file";
-    } else if (attributes & host::file_attribute_hidden) {
+    } else if (attributes & ATTR_HIDDEN) {
       what = " is a hidden file";
     }
     warn(outcome, "term like a file", term,

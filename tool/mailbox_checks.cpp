@@ -14,8 +14,6 @@
 namespace brevlith {
 namespace {
 
-std::pair<uint64_t, uint64_t> key_of(const host::FileIdentity& id) { return {id.volume, id.index}; }
-
 bool lower_ends_with(std::string_view name, std::string_view end) {
   if (name.size() < end.size()) return false;
   for (size_t i = 0; i < end.size(); ++i) {
@@ -75,18 +73,12 @@ bool survey_output_folder(Run& run) {
   const std::vector<std::string> single{run.search_term};
   for (const std::string& term : run.term_count > 0 ? run.terms : single) {
     if (term.empty()) continue;
-    host::FileIdentity id;
-    const std::string name = std::string(output_prefix) + file_stem(term) + ".mbx";
-    if (run_system_call([&] {
-          return host::get_file_identity_w(to_wide(name), id, run.output_folder);
-        }).result)
-      run.own_files.insert(key_of(id));
+    FileId id;
+    if (file_identity(std::string(output_prefix) + file_stem(term) + ".mbx", id, run.output_folder))
+      run.own_files.insert(id);
   }
-  host::FileIdentity id;
-  if (run.term_count == 0 || !run_system_call([&] {
-                                return host::get_file_identity_w(to_wide(run.search_term), id);
-                              }).result ||
-      !run.own_files.contains(key_of(id)))
+  FileId id;
+  if (run.term_count == 0 || !file_identity(run.search_term, id) || !run.own_files.contains(id))
     return true;
   report(run.outcome, "the term file " + shown_name(run.search_term) +
                           " is also a term mailbox this run would add records to; copy it out of " +
@@ -95,54 +87,39 @@ bool survey_output_folder(Run& run) {
 }
 
 void note_own_file(Run& run, int32_t channel) {
-  const Channel* c = find_channel(channel);
-  if (!c) return;
-  host::FileIdentity id;
+  FileId id;
   ErrorScope scope;  // unknown, it is only not remembered
-  if (run_system_call([&] { return host::get_file_information_by_handle(c->handle, id); }).result)
-    run.own_files.insert(key_of(id));
+  if (channel_identity(channel, id)) run.own_files.insert(id);
 }
 
-bool is_own_file(const Run& run, const host::FileIdentity& identity,
-                 const std::string& mailbox_name) {
-  if (run.own_files.contains(key_of(identity))) return true;
+bool is_own_file(const Run& run, const FileId& identity, const std::string& mailbox_name) {
+  if (run.own_files.contains(identity)) return true;
   std::string_view base_name;
   const int32_t number = number_of(mailbox_name, base_name);
   const auto taken = run.numbers_taken.find(base_key(base_name));
   if (number == 0 || taken == run.numbers_taken.end() || number > taken->second) return false;
   ErrorScope scope;
-  host::FileIdentity there;
-  const std::string name = std::string(output_prefix) + mailbox_name;
-  return run_system_call([&] {
-           return host::get_file_identity_w(to_wide(name), there, run.output_folder);
-         }).result &&
+  FileId there;
+  return file_identity(std::string(output_prefix) + mailbox_name, there, run.output_folder) &&
          there == identity;
 }
 
 std::string why_not_a_mailbox(int32_t channel) {
-  const Channel* c = find_channel(channel);
-  if (!c || c->device_kind != DeviceKind::disk || c->block_fill == 0) return "";
-  const auto* first = reinterpret_cast<const char*>(c->block.get());
-  if (c->block_fill >= separator.size() &&
-      std::memcmp(first, separator.data(), separator.size()) == 0)
-    return "";
+  if (!channel_on_disk(channel)) return "";
+  ErrorScope scope;  // a read that fails decides nothing: the split reports it
+  // A mailbox starts with the separator: one short read tells.
+  char start[separator.size()];
+  const uint32_t got = read_channel_at(channel, 0, start, sizeof start);
+  if (got == 0 || (got == sizeof start && std::string_view(start, got) == separator)) return "";
   // A line starts after a CR or an LF: the looser rule never takes a
   // mailbox for something else.
   constexpr uint64_t nul_window = 4096;
   constexpr uint32_t chunk = 64 * 1024;
   const std::unique_ptr<char[]> buffer(new char[chunk]);
-  ErrorScope scope;  // a read that fails decides nothing: the split reports it
-  if (run_system_call([&] {
-        return host::set_file_pointer(c->handle, 0, host::file_begin);
-      }).failed())
-    return "";
   size_t matched = 0;  // separator bytes seen at the start of this line; npos: none
   for (uint64_t offset = 0;;) {
-    uint32_t done = 0;
-    if (run_system_call([&] {
-          return host::read_file(c->handle, buffer.get(), chunk, done);
-        }).failed())
-      return "";
+    const uint32_t done = read_channel_at(channel, offset, buffer.get(), chunk);
+    if (scope.take().code) return "";
     if (done == 0) return "no line in it starts with \"" + std::string(separator) + "\"";
     for (uint32_t i = 0; i < done; ++i, ++offset) {
       const char ch = buffer[i];

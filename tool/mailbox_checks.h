@@ -30,8 +30,7 @@ void note_own_file(Run& run, int32_t channel);
 // it is made; keeping every file's identity would cost memory per message,
 // and one reached through a link of another name is only read, never
 // waited for.
-bool is_own_file(const Run& run, const host::FileIdentity& identity,
-                 const std::string& mailbox_name);
+bool is_own_file(const Run& run, const FileId& identity, const std::string& mailbox_name);
 
 // Why the disk file open for input on `channel` is no mailbox (no line starts
 // with the separator, or NUL bytes come before the first one that does);

@@ -335,12 +335,11 @@ void report_unconvertible(Run& run, DirListing& listing, const std::string& fold
 bool split_already(Run& run, const std::string& folder, const std::string& name, bool& own) {
   const std::string path = folder + name;
   ErrorScope scope;
-  host::FileIdentity id;
+  FileId id;
   own = false;
-  const auto got = run_system_call([&] { return host::get_file_identity_w(to_wide(path), id); });
-  if (!got.result || got.failed()) return false;
+  if (!file_identity(path, id)) return false;
   own = is_own_file(run, id, name);
-  const auto [first, added] = run.split_files.try_emplace({id.volume, id.index}, path);
+  const auto [first, added] = run.split_files.try_emplace(id, path);
   if (added) return false;
   const std::string as = first->second == path ? "" : " as " + shown_name(first->second);
   if (run.not_opened.contains(first->second))
@@ -371,15 +370,13 @@ std::string rerun_advice(const Run& run) {
 
 void walk_exact_mailbox(Run& run, const std::string& name) {
   ErrorScope scope;
-  const auto got = run_system_call([&] { return host::get_file_attributes_w(to_wide(name)); });
-  const uint32_t attributes = got.result;
-  const uint32_t left_out =
-      host::file_attribute_hidden | host::file_attribute_system | host::file_attribute_directory;
-  if (attributes == host::invalid_file_attributes || (attributes & left_out)) {
-    const bool missing = attributes != host::invalid_file_attributes ||
-                         got.last_error == host::win32::file_not_found ||
-                         got.last_error == host::win32::path_not_found;
-    report_not_found(run, name, missing ? ErrorStatus{} : ErrorStatus{got.code, got.last_error});
+  const uint32_t attributes = entry_attributes(name);
+  const ErrorStatus failed = scope.take();
+  if (attributes == ATTR_INVALID || (attributes & (ATTR_HIDDEN | ATTR_SYSTEM | ATTR_DIRECTORY))) {
+    const bool missing = attributes != ATTR_INVALID ||
+                         failed.host_error == host::win32::file_not_found ||
+                         failed.host_error == host::win32::path_not_found;
+    report_not_found(run, name, missing ? ErrorStatus{} : failed);
     return;
   }
   const std::string folder = folder_of(name);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "files/file_id.h"
 #include "tool/diagnostics.h"
 #include "tool/term_search.h"
 
@@ -36,7 +37,7 @@ struct Run {
   std::map<std::string, std::string> numbered_bases;
   // The files split so far, by identity (volume or device, file index or
   // inode), each with the name it was split under.
-  std::map<std::pair<uint64_t, uint64_t>, std::string> split_files;
+  std::map<FileId, std::string> split_files;
   // The names of those that could not be opened: named again, they are
   // skipped as not read, not as read already.
   std::set<std::string> not_opened;
@@ -44,7 +45,7 @@ struct Run {
   bool numbered_files = false;
   // The term mailboxes this run writes, by identity: those there were when
   // the run began, and each it has opened since.
-  std::set<std::pair<uint64_t, uint64_t>> own_files;
+  std::set<FileId> own_files;
   // By base name (as numbered_bases keys it), the numbers its numbered
   // files have taken in this run: 1 to this.
   std::map<std::string, int32_t> numbers_taken;

@@ -48,6 +48,8 @@ struct Run {
   std::set<std::string> ends_checked;
   // Whether a term mailbox got a record from an earlier mailbox of this run.
   bool appended = false;
+  // The hits that could not be written to their term mailbox (reported).
+  int64_t hits_not_written = 0;
   // The output folder, held from the output-folder step on: every message
   // file of the run lands in that one folder, whatever its name leads to.
   host::Handle output_folder = host::invalid_handle;

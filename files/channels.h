@@ -135,11 +135,10 @@ void place_channel(int32_t number, uint64_t offset);
 // Whether a channel of this number is open.
 bool channel_is_open(int32_t number);
 
-// For a channel open for output or append: the last `count` bytes of its
-// file into `tail` (fewer when the file is shorter), the position left at
-// the file's end. False, with the host's code raised, when they cannot be
-// read or the position could not be set back to the end: a write then
-// would land over the bytes just read.
+// For a channel open for output or append: the last `count` bytes before
+// its position, at the file's end, into `tail` (fewer when the file is
+// shorter); the position stays. False, with the host's code raised, when
+// they cannot be read.
 bool read_channel_tail(int32_t number, uint32_t count, std::string& tail);
 
 // The first number after the one handed out last that is not open, wrapping

@@ -63,18 +63,27 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
   // last: a reader that stops there would never see a record after it. The
   // lock holds from this look to the last write, so parallel runs take
   // turns. A look that fails fails the record: the mark may be there.
+  Run::TermEnd* known = nullptr;
   bool end_mark = false;
   const bool placed = term.empty() || !opened || steps.run([&] {
-    std::string end;
-    if (!read_channel_tail(channel, 3, end)) return;
-    if (run.ends_checked.insert(name).second) check_last_record(end, name, run.outcome);
-    end_mark = end.ends_with('\x1a');
+    const auto [entry, first] = run.term_ends.try_emplace(name);
+    known = &entry->second;
+    if (known->size == record_start) {
+      end_mark = known->end_mark;
+    } else {
+      std::string end;
+      if (!read_channel_tail(channel, 3, end)) return;
+      if (first) check_last_record(end, name, run.outcome);
+      end_mark = end.ends_with('\x1a');
+    }
+    known->size = UINT64_MAX;  // until this record is whole
     if (end_mark) place_channel(channel, --record_start);
   });
   const bool written = opened && placed &&
                        (term.empty() || steps.run([&] { write_line_end(channel); })) &&
                        steps.run([&] { write_text(channel, message); }) &&
                        (!end_mark || steps.run([&] { write_text(channel, "\x1a"); }));
+  if (written && known) *known = {channel_position(channel), end_mark};
   // A term mailbox keeps whole records only: later records must not follow
   // half of this one, and its end mark comes back. A message file cut short
   // would pass for the whole message; this run created or cut it, so

@@ -1,5 +1,7 @@
 #include "tool/message_writer.h"
 
+#include <utility>
+
 #include "console/output.h"
 #include "files/channels.h"
 #include "files/lines.h"
@@ -62,21 +64,22 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
   // A term mailbox that ends in a Ctrl-Z, the old end-of-file mark, keeps it
   // last: a reader that stops there would never see a record after it. The
   // lock holds from this look to the last write, so parallel runs take
-  // turns. A look that fails fails the record: the mark may be there.
+  // turns. A look that fails fails the record: the mark may be there. A
+  // mailbox still at the size this run's last record left ends as it did.
   Run::TermEnd* known = nullptr;
   bool end_mark = false;
   const bool placed = term.empty() || !opened || steps.run([&] {
     const auto [entry, first] = run.term_ends.try_emplace(name);
     known = &entry->second;
-    if (known->size == record_start) {
-      end_mark = known->end_mark;
+    const Run::TermEnd left = std::exchange(*known, {});  // until this record is whole
+    if (left.size == record_start) {
+      end_mark = left.end_mark;
     } else {
       std::string end;
       if (!read_channel_tail(channel, 3, end)) return;
       if (first) check_last_record(end, name, run.outcome);
       end_mark = end.ends_with('\x1a');
     }
-    known->size = UINT64_MAX;  // until this record is whole
     if (end_mark) place_channel(channel, --record_start);
   });
   const bool written = opened && placed &&

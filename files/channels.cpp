@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -200,6 +202,7 @@ ErrorStatus read_first_block(Channel& c) {
   const auto read =
       run_system_call([&] { return host::read_file(c.handle, c.block.get(), c.block_size, done); });
   c.block_fill = done;
+  c.digest.add(0, c.block.get(), done);
   return status_of(read);
 }
 
@@ -225,6 +228,51 @@ ErrorStatus start_channel(Channel& c) {
 }
 
 }  // namespace
+
+// Each lane's chain is a rotate, an xor and a multiply: four lanes keep the
+// multiplier busy, and a changed word changes its lane's product for sure.
+void ReadDigest::mix(const uint8_t* step) {
+  for (size_t i = 0; i < lanes; ++i) {
+    uint64_t word;
+    std::memcpy(&word, step + 8 * i, 8);
+    lane_[i] = (std::rotl(lane_[i], 29) ^ word) * 0x9E3779B97F4A7C15u;
+  }
+}
+
+void ReadDigest::add(uint64_t at, const uint8_t* bytes, size_t n) {
+  if (!whole_ || n == 0) return;
+  if (at != length_) {
+    whole_ = false;
+    return;
+  }
+  const size_t have = length_ % sizeof carry_;
+  length_ += n;
+  if (have) {
+    const size_t take = std::min(n, sizeof carry_ - have);
+    std::memcpy(carry_ + have, bytes, take);
+    bytes += take;
+    n -= take;
+    if (have + take < sizeof carry_) return;
+    mix(carry_);
+  }
+  for (; n >= sizeof carry_; bytes += sizeof carry_, n -= sizeof carry_) mix(bytes);
+  std::memcpy(carry_, bytes, n);
+}
+
+uint64_t ReadDigest::value() const {
+  ReadDigest last = *this;
+  if (const size_t have = length_ % sizeof carry_) {
+    uint8_t step[sizeof carry_] = {};
+    std::memcpy(step, carry_, have);
+    last.mix(step);
+  }
+  uint64_t h = length_;
+  for (const uint64_t lane : last.lane_) {
+    h = (h ^ lane) * 0xD6E8FEB86659FD93u;
+    h ^= h >> 32;
+  }
+  return h;
+}
 
 Channel* find_channel(int32_t number) {
   if (number < 0 || number > max_channel) return nullptr;
@@ -342,16 +390,54 @@ uint32_t read_channel_at(int32_t number, uint64_t offset, char* buffer, uint32_t
   if (!c) return raise_error(error_code::channel_not_open), 0;
   if (c->mode != Mode::input || c->device_kind != DeviceKind::disk)
     return raise_error(error_code::bad_file_mode), 0;
-  // Each refill of the line reader sets the position itself, so moving it
-  // here takes nothing from the reader.
+  uint32_t done = 0;
+  if (run_system_call([&] {
+        return host::read_file_at(c->handle, static_cast<int64_t>(offset), buffer, size, done);
+      }).raise())
+    return 0;
+  return done;
+}
+
+bool channel_read_unchanged(int32_t number, bool& unchanged) {
+  unchanged = false;
+  const Channel* c = find_channel(number);
+  if (!c) return raise_error(error_code::channel_not_open), false;
+  if (c->mode != Mode::input || c->device_kind != DeviceKind::disk)
+    return raise_error(error_code::bad_file_mode), false;
+  if (!c->digest.whole()) return true;
+  std::vector<uint8_t> buffer;
+  try {
+    buffer.resize(64 * 1024);
+  } catch (const std::bad_alloc&) {
+    return raise_error(error_code::out_of_memory), false;
+  }
+  ReadDigest again;
+  while (again.length() < c->digest.length()) {
+    const uint64_t left = c->digest.length() - again.length();
+    const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(left, buffer.size()));
+    uint32_t got = 0;
+    if (run_system_call([&] {
+          return host::read_file_at(c->handle, static_cast<int64_t>(again.length()), buffer.data(),
+                                    want, got);
+        }).raise())
+      return false;
+    if (got == 0) return true;  // shorter now
+    again.add(again.length(), buffer.data(), got);
+  }
+  unchanged = again.value() == c->digest.value();
+  return true;
+}
+
+void place_channel(int32_t number, uint64_t offset) {
+  Channel* c = find_channel(number);
+  if (!c) return raise_error(error_code::channel_not_open);
+  if (c->mode == Mode::input || c->device_kind != DeviceKind::disk)
+    return raise_error(error_code::bad_file_mode);
   if (run_system_call([&] {
         return host::set_file_pointer(c->handle, static_cast<int64_t>(offset), host::file_begin);
       }).raise())
-    return 0;
-  uint32_t done = 0;
-  if (run_system_call([&] { return host::read_file(c->handle, buffer, size, done); }).raise())
-    return 0;
-  return done;
+    return;
+  c->file_position = offset;
 }
 
 bool channel_is_open(int32_t number) { return find_channel(number) != nullptr; }
@@ -364,14 +450,14 @@ bool read_channel_tail(int32_t number, uint32_t count, std::string& tail) {
   if (want == 0) return true;
   tail.resize(want);
   uint32_t got = 0;
-  const auto looked = run_system_call([&] {
-    return host::set_file_pointer(c->handle, -static_cast<int64_t>(want), host::file_end) >= 0 &&
-           host::read_file(c->handle, tail.data(), want, got);
-  });
-  const auto back =
-      run_system_call([&] { return host::set_file_pointer(c->handle, 0, host::file_end); });
-  if (back.raise()) return tail.clear(), false;
-  if (looked.failed() || !looked.result || got != want) tail.clear();
+  // Read past the read-ahead window, whose 64 KiB each append would pay for
+  // three bytes; the position stays where the next write lands.
+  if (run_system_call([&] {
+        return host::read_file_at(c->handle, static_cast<int64_t>(c->file_position - want),
+                                  tail.data(), want, got);
+      }).raise())
+    return tail.clear(), false;
+  if (got != want) tail.clear();
   return true;
 }
 

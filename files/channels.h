@@ -17,6 +17,26 @@ namespace brevlith {
 enum class Mode { input, output, append };
 enum class DeviceKind { disk, other };
 
+// A running digest of the bytes an input channel read from its disk file,
+// from offset 0 on in order: cheap enough for every read, and the same
+// however the reads were cut into blocks. Bytes read out of order leave it
+// not whole, and then it tells nothing.
+class ReadDigest {
+ public:
+  void add(uint64_t at, const uint8_t* bytes, size_t n);
+  uint64_t value() const;
+  uint64_t length() const { return length_; }
+  bool whole() const { return whole_; }
+
+ private:
+  static constexpr size_t lanes = 4;  // words mixed side by side, 32 bytes a step
+  void mix(const uint8_t* step);
+  uint64_t lane_[lanes] = {};
+  uint8_t carry_[lanes * 8] = {};  // the bytes of an unfinished step
+  uint64_t length_ = 0;
+  bool whole_ = true;
+};
+
 struct Channel {
   host::Handle handle = host::invalid_handle;
   DeviceKind device_kind = DeviceKind::disk;
@@ -29,6 +49,7 @@ struct Channel {
   // read (files/lines.h); 0 until then.
   uint8_t line_end = 0;
   std::unique_ptr<uint8_t[]> block;
+  ReadDigest digest;  // input on a disk file: of every block read
 };
 
 inline constexpr int32_t max_channel = 32767;
@@ -114,14 +135,23 @@ bool channel_identity(int32_t number, FileId& id);
 // no input channel on a disk file, else the host's code (0 returned).
 uint32_t read_channel_at(int32_t number, uint64_t offset, char* buffer, uint32_t size);
 
+// For an input channel on a disk file: whether the bytes it has read are
+// the ones the file holds now, read again from the file itself (past any
+// read-ahead). False with the error raised when they cannot be read again.
+bool channel_read_unchanged(int32_t number, bool& unchanged);
+
+// For an output or append channel on a disk file: the next write lands at
+// `offset`, over what is there; nothing is cut. channel_not_open,
+// bad_file_mode, else the host's code.
+void place_channel(int32_t number, uint64_t offset);
+
 // Whether a channel of this number is open.
 bool channel_is_open(int32_t number);
 
-// For a channel open for output or append: the last `count` bytes of its
-// file into `tail` (fewer when the file is shorter, none when they cannot be
-// read, which raises nothing), the position left at the file's end. False,
-// with the host's code raised, when the position could not be set back to
-// the end: a write then would land over the bytes just read.
+// For a channel open for output or append: the last `count` bytes before
+// its position, at the file's end, into `tail` (fewer when the file is
+// shorter); the position stays. False, with the host's code raised, when
+// they cannot be read.
 bool read_channel_tail(int32_t number, uint32_t count, std::string& tail);
 
 // The first number after the one handed out last that is not open, wrapping

@@ -42,6 +42,7 @@ enum class Next { byte, none, failed };
       run_system_call([&] { return host::read_file(c.handle, c.block.get(), want, done); });
   if (read.failed()) return failure = {read.code, read.last_error}, Next::failed;
   c.block_fill = done;
+  if (c.device_kind == DeviceKind::disk) c.digest.add(c.file_position, c.block.get(), done);
   return done == 0 ? Next::none : Next::byte;
 }
 

@@ -15,6 +15,7 @@ constexpr std::array<std::string_view, static_cast<size_t>(Call::count)> names =
     "set_file_pointer",
     "set_end_of_file",
     "read_file",
+    "read_file_at",
     "write_file",
     "get_file_stamp",
     "close_handle",

@@ -24,6 +24,7 @@ enum class Call {
   set_file_pointer,
   set_end_of_file,
   read_file,
+  read_file_at,
   write_file,
   get_file_stamp,
   close_handle,

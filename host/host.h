@@ -196,6 +196,9 @@ bool set_end_of_file(Handle h);
 // Reads up to n bytes at the file pointer and advances it; `done` receives the
 // count (0 at the end of the file).
 bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done);
+// Reads up to n bytes at `offset` from the file itself, past any read-ahead
+// (what it holds now), leaving the file pointer as the caller sees it.
+bool read_file_at(Handle h, int64_t offset, void* buffer, uint32_t n, uint32_t& done);
 // Writes n bytes at the file pointer in one request and advances it.
 bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done);
 // The file's size and the times of its last write and last change (of its

@@ -33,13 +33,15 @@ const std::map<std::string, std::string> mailboxes = {
 struct Scenario {
   std::string name;
   std::vector<std::string> args;
-  std::string term_file;  // terms.txt when not empty
+  std::string term_file;         // terms.txt when not empty
+  std::string needle_file = {};  // brevlithoutput/needle.mbx before the run, when not empty
 };
 
 const Scenario scenarios[] = {
     {"normal mode", {"*.mbx"}, ""},
     {"one term", {"*.mbx", "/s=needle"}, ""},
     {"term file", {"*.mbx", "/s=terms.txt"}, "needle\r\nother\r\nabsent\r\n"},
+    {"term mailbox ending in Ctrl-Z", {"*.mbx", "/s=needle"}, "", "\r\nFrom ???@??? 0\r\n\x1a"},
 };
 
 // A realistic error for each kind of call.
@@ -50,6 +52,7 @@ const std::map<std::string, uint32_t> injected_error = {
     {"set_file_pointer", 87},
     {"set_end_of_file", 112},
     {"read_file", 31},
+    {"read_file_at", 31},
     {"write_file", 112},
     {"get_file_stamp", 31},
     {"close_handle", 31},
@@ -76,6 +79,10 @@ Outcome run_once(const Scenario& s, const std::string& plan, bool count) {
   ScopedTempDir dir;
   for (const auto& [name, bytes] : mailboxes) write_file(name, bytes);
   if (!s.term_file.empty()) write_file("terms.txt", s.term_file);
+  if (!s.needle_file.empty()) {
+    ::mkdir("brevlithoutput", 0755);
+    write_file("brevlithoutput/needle.mbx", s.needle_file);
+  }
   const std::string count_path = dir.path() + "/fault-counts";
   RunOptions options;
   options.timeout_seconds = 20;
@@ -175,8 +182,16 @@ std::string judge(const Outcome& clean, const Outcome& faulted, bool stderr_fail
     }
     if (bytes == it->second) continue;
     if (!broad && !is_named(name)) wrong << name << " damaged without a diagnostic; ";
-    const bool intact = name.ends_with(".mbx") ? whole_records_in_order(bytes, it->second)
-                                               : is_prefix(bytes, it->second);
+    // An end mark stays the last byte; only a run that can write nothing
+    // more cannot put it back.
+    const size_t mark = it->second.ends_with('\x1a') ? 1 : 0;
+    const size_t kept = bytes.ends_with('\x1a') ? mark : 0;
+    const bool intact =
+        name.ends_with(".mbx")
+            ? (kept == mark || stderr_fails) &&
+                  whole_records_in_order(bytes.substr(0, bytes.size() - kept),
+                                         it->second.substr(0, it->second.size() - mark))
+            : is_prefix(bytes, it->second);
     if (!intact) wrong << name << " holds bytes the clean run did not write; ";
   }
   for (const auto& [name, bytes] : clean.files)
@@ -215,6 +230,7 @@ void walk_every_call(const Scenario& s) {
 TEST(FaultWalk, NormalModeSurvivesEveryFailedCall) { walk_every_call(scenarios[0]); }
 TEST(FaultWalk, SearchWithOneTermSurvivesEveryFailedCall) { walk_every_call(scenarios[1]); }
 TEST(FaultWalk, TermFileSurvivesEveryFailedCall) { walk_every_call(scenarios[2]); }
+TEST(FaultWalk, AnEndMarkSurvivesEveryFailedCall) { walk_every_call(scenarios[3]); }
 
 }  // namespace
 }  // namespace brevlith::testing

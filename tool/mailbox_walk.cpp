@@ -170,25 +170,43 @@ class MailboxSplit {
 
   // The mailbox's size against its size at open, then the last message,
   // which is kept even when the mailbox changed: the report says it may be
-  // cut off, and nothing read is thrown away.
+  // cut off, and nothing read is thrown away. The end is judged only in a
+  // mailbox known unchanged: in another, the offset it names may be gone.
   void check_the_end() {
     const bool read_whole = state_ == SplitState::read_to_end;
-    if (sized_ && read_whole) {
-      // A rewrite in place at the same size shows in the times alone.
-      const host::FileStamp now = size_failure_.code ? at_open_ : current_stamp(size_failure_);
-      if (size_failure_.code)
-        report(run_.outcome, "cannot tell whether mailbox " + shown_name(path_) +
-                                 " changed while it was read: " + reason(size_failure_));
-      else if (now != at_open_)
-        report(run_.outcome, "mailbox " + shown_name(path_) + " changed while it was read (" +
-                                 std::to_string(at_open_.size) + " bytes when opened, " +
-                                 std::to_string(now.size) +
-                                 " at the end): its last message may be cut off or messages "
-                                 "missing; run again when no other program writes to it");
-    }
+    const bool unchanged = sized_ && read_whole && !changed_while_read();
     const int32_t before_last = messages_read_;
     if (message_.size() > 0) search_and_write(message_.view());
-    if (read_whole && sized_) warn_about_the_end(run_, path_, before_last, at_open_.size);
+    if (unchanged) warn_about_the_end(run_, path_, before_last, at_open_.size);
+  }
+
+  // True (reported) when another program changed the mailbox, or when that
+  // cannot be told. A new size or write time is a change. The change time
+  // alone moves for chmod, a new link or an extended attribute, and for a
+  // rewrite whose write time was put back: the bytes read tell them apart.
+  bool changed_while_read() {
+    ErrorStatus failed = size_failure_;
+    const host::FileStamp now = failed.code ? at_open_ : current_stamp(failed);
+    bool changed = false;
+    if (!failed.code) changed = now.size != at_open_.size || now.written != at_open_.written;
+    if (!failed.code && !changed && now.changed != at_open_.changed) {
+      ErrorScope scope;
+      bool same = false;
+      if (channel_read_unchanged(input_channel, same))
+        changed = !same;
+      else
+        failed = scope.take();
+    }
+    if (failed.code)
+      report(run_.outcome, "cannot tell whether mailbox " + shown_name(path_) +
+                               " changed while it was read: " + reason(failed));
+    else if (changed)
+      report(run_.outcome, "mailbox " + shown_name(path_) + " changed while it was read (" +
+                               std::to_string(at_open_.size) + " bytes when opened, " +
+                               std::to_string(now.size) +
+                               " at the end): its last message may be cut off or messages "
+                               "missing; run again when no other program writes to it");
+    return changed || failed.code;
   }
 
   // Hands one complete message to the writer: once per term of a term file
@@ -217,7 +235,7 @@ class MailboxSplit {
     if (!run_.searcher) return after + "; run again for them";
     return after + "; the hits of messages 1 to " + std::to_string(messages_read_) + " of " +
            shown_name(path_) + (run_.appended ? " and of the mailboxes before it" : "") +
-           " are already in the term mailboxes, and running again appends them again";
+           hits_where(run_) + ", and running again appends them again";
   }
 
   void finish() {
@@ -362,10 +380,17 @@ void note_stop(Run& run, const std::string& where) {
   report(run.outcome, "stopped by signal " + std::to_string(run.stop_signal) + " " + where);
 }
 
+std::string hits_where(const Run& run) {
+  if (run.hits_not_written == 0) return " are already in the term mailboxes";
+  return " are in the term mailboxes, except the " + format_number(run.hits_not_written, "0,") +
+         (run.hits_not_written == 1 ? " hit" : " hits") + " reported as not written";
+}
+
 std::string rerun_advice(const Run& run) {
   if (!run.appended) return "; run again for them";
-  return "; the hits of the mailboxes before it are already in the term mailboxes, and running "
-         "again over those appends them again: name only the mailboxes that were not processed";
+  return "; the hits of the mailboxes before it" + hits_where(run) +
+         ", and running again over those appends them again: name only the mailboxes that were "
+         "not processed";
 }
 
 void walk_exact_mailbox(Run& run, const std::string& name) {

@@ -30,6 +30,10 @@ void walk_exact_mailbox(Run& run, const std::string& name);
 // run stopped ("stopped by signal N " + where, which ends in what to do).
 void note_stop(Run& run, const std::string& where);
 
+// Where the hits written so far are, for the lines that say what a stop
+// left: in the term mailboxes, but for those that failed.
+std::string hits_where(const Run& run);
+
 // What to do after a stop before a mailbox: run again for the rest, or, when
 // term mailboxes already hold hits of this run, name only the rest.
 std::string rerun_advice(const Run& run);

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -58,11 +57,19 @@ struct Run {
   // in one pass over each message.
   std::unique_ptr<TermSearch> searcher;
   Outcome outcome;
-  // Term mailboxes whose last record this run has looked at, before its
-  // first append to each.
-  std::set<std::string> ends_checked;
+  // Term mailboxes this run has appended to: the size its last record left
+  // each at, and whether the file ends in a Ctrl-Z after that record. The
+  // same size at the next open means no other run has appended since, and
+  // the end need not be read again. An entry is made at the first look.
+  struct TermEnd {
+    uint64_t size = UINT64_MAX;
+    bool end_mark = false;
+  };
+  std::map<std::string, TermEnd> term_ends;
   // Whether a term mailbox got a record from an earlier mailbox of this run.
   bool appended = false;
+  // The hits that could not be written to their term mailbox (reported).
+  int64_t hits_not_written = 0;
   // The output folder, held from the output-folder step on: every message
   // file of the run lands in that one folder, whatever its name leads to.
   host::Handle output_folder = host::invalid_handle;

@@ -353,6 +353,20 @@ bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done) {
   return read_stream(*f, static_cast<char*>(buffer), n, done);
 }
 
+bool read_file_at(Handle h, int64_t offset, void* buffer, uint32_t n, uint32_t& done) {
+  BREVLITH_FAULT_POINT(read_file_at);
+  done = 0;
+  const File* f = find_file(h);
+  if (!f) return fail(win32::invalid_handle);
+  if (f->type != file_type_disk || f->stream) return fail(win32::invalid_parameter);
+  ssize_t r;
+  do r = ::pread(f->fd, buffer, n, offset);
+  while (r < 0 && errno == EINTR);
+  if (r < 0) return fail_errno();
+  done = static_cast<uint32_t>(r);
+  return true;
+}
+
 bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
   BREVLITH_FAULT_POINT(write_file);
   done = 0;

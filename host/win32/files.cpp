@@ -160,6 +160,25 @@ bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done) {
   return ok != 0;
 }
 
+bool read_file_at(Handle h, int64_t offset, void* buffer, uint32_t n, uint32_t& done) {
+  done = 0;
+  // A read at an offset moves the handle's own pointer: it is put back.
+  int64_t saved;
+  if (!move_pointer(native(h), 0, FILE_CURRENT, saved)) return false;
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(offset) >> 32);
+  DWORD got = 0;
+  const BOOL ok = ReadFile(native(h), buffer, n, &got, &at);
+  const DWORD error = GetLastError();
+  int64_t ignored;
+  move_pointer(native(h), saved, FILE_BEGIN, ignored);
+  if (!ok && error != ERROR_HANDLE_EOF) return SetLastError(error), false;
+  done = got;
+  SetLastError(win32::success);
+  return true;
+}
+
 bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
   DWORD put = 0;
   const BOOL ok = WriteFile(native(h), buffer, n, &put, nullptr);

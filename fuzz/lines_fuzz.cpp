@@ -19,7 +19,6 @@
 #include "files/channels.h"
 #include "files/lines.h"
 #include "tool/mailbox_walk.h"
-#include "tool/run.h"
 
 namespace {
 
@@ -109,13 +108,16 @@ void check_lines(const std::string& bytes, int32_t record_length) {
 
 void check_split(const std::string& bytes, bool search) {
   empty_output_folder();
-  Run run;
-  if (search) {
-    run.search_term = "ab";
-    run.searcher = std::make_unique<TermSearch>(std::vector<std::string>{"ab"});
-  }
-  walk_mailboxes(run, "in.mbx");
-  FUZZ_CHECK(!run.outcome.failed);
+  Plan plan;
+  plan.walks = {{"in.mbx", false}};
+  plan.search_term = search ? "ab" : "";
+  plan.terms = {plan.search_term};
+  plan.numbered_files = !search;
+  TermSearch term_search(plan.terms);
+  Outcome outcome;
+  MessageWriter writer(plan, outcome);
+  MailboxWalk(plan, term_search, writer, outcome).walk_all();
+  FUZZ_CHECK(!outcome.failed);
   const std::vector<std::string> messages = model_messages(bytes);
   if (search) {
     std::string records;

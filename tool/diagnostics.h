@@ -16,6 +16,7 @@ struct Outcome {
   int output_failures = 0;       // failures to write a message file or record, all of them
   int unshown_records = 0;       // records of term mailboxes among those not shown
   std::set<std::string> warned;  // kind and file of each warning shown
+  int stop_signal = 0;           // the signal the run stopped for, 0 while it goes on
 };
 
 // After this many output failures further ones are only counted.

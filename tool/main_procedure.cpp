@@ -16,27 +16,20 @@
 namespace brevlith {
 namespace {
 
-// The searcher is built once for the whole run: for the term list, or for
-// the single term; none in normal mode. False (reported) when it does not
-// fit in memory: the run stops before any output is opened.
-bool prepare_search(Run& run) {
+// The search is built once for the whole run, over the plan's terms. None
+// (reported) when it does not fit in memory: the run stops before any
+// output is opened.
+std::unique_ptr<TermSearch> prepare_search(Plan& plan, Outcome& outcome) {
   try {
-    if (run.term_count > 0) {
-      run.searcher = std::make_unique<TermSearch>(run.terms, text_of_terms(run.terms, true));
-    } else if (!run.search_term.empty()) {
-      const std::vector<std::string> term{run.search_term};
-      run.searcher = std::make_unique<TermSearch>(term, text_of_terms(term, false));
-    }
+    return std::make_unique<TermSearch>(plan.terms, text_of_terms(plan.terms, plan.term_file));
   } catch (const std::bad_alloc&) {
-    run.searcher.reset();
-    run.terms = {};
-    if (run.term_count > 0)
-      report_term_file_too_large(run.outcome, run.search_term);
+    plan.terms = {};
+    if (plan.term_file)
+      report_term_file_too_large(outcome, plan.search_term);
     else
-      report(run.outcome, "the search term is too large for memory");
-    return false;
+      report(outcome, "the search term is too large for memory");
+    return nullptr;
   }
-  return true;
 }
 
 }  // namespace
@@ -53,30 +46,30 @@ void print_banner() {
   print_line_end();
 }
 
-void read_command_line(Run& run, const CommandLine& line) {
-  run.mailbox_pattern = line.mailbox_pattern;
-  run.search_term = line.search_term;
+void read_command_line(Plan& plan, Outcome& outcome, const CommandLine& line) {
+  plan.mailbox_pattern = line.mailbox_pattern;
+  plan.search_term = line.search_term;
   // The "?" put in for such a character is a wildcard: it would widen the
   // match, or a term every message holds.
   const std::string code_page =
       ": it cannot be written in the ANSI code page " + std::to_string(host::ansi_code_page());
   if (line.pattern_replaced)
-    report(run.outcome,
-           "cannot use the mailbox pattern " + shown_name(run.mailbox_pattern) + code_page);
+    report(outcome,
+           "cannot use the mailbox pattern " + shown_name(plan.mailbox_pattern) + code_page);
   if (line.term_replaced)
-    report(run.outcome, "cannot search for the term " + shown_name(run.search_term) + code_page);
-  warn_about_option_words(run.outcome, line.words);
+    report(outcome, "cannot search for the term " + shown_name(plan.search_term) + code_page);
+  warn_about_option_words(outcome, line.words);
   std::vector<std::string> leading = line.names;
   // -h or --help names no file: it is no part of the mailbox's name either.
   if (std::erase_if(leading,
-                    [&](const std::string& w) { return is_stray_dash_word(run.outcome, w); })) {
+                    [&](const std::string& w) { return is_stray_dash_word(outcome, w); })) {
     std::string joined;
     for (const std::string& word : leading) joined.append(joined.empty() ? "" : " ").append(word);
     const Wide quote_blank = u"\" ";
-    run.mailbox_pattern =
+    plan.mailbox_pattern =
         to_text(trim_right_any(trim_left_any(to_wide(joined), quote_blank), quote_blank));
   }
-  run.walks = mailbox_walks(run.mailbox_pattern, leading);
+  plan.walks = mailbox_walks(plan.mailbox_pattern, leading);
 }
 
 std::vector<Walk> mailbox_walks(const std::string& mailbox_pattern,
@@ -108,38 +101,37 @@ namespace {
 // The steps of a run; false when it stops early. Each place that can need
 // much memory reports running out itself; this is the last guard for the
 // small allocations in between, so that no bad_alloc ends the process
-// without a word.
-bool run_steps(Run& run, const CommandLine& line) try {
-  print_banner();
-  read_command_line(run, line);
-  if (run.outcome.failed) return false;
-  if (!load_terms(run)) return false;
-  if (run.term_count == 0 && !run.search_term.empty())
-    warn_if_term_quoted(run.outcome, run.search_term);
-  if (!prepare_search(run)) return false;
-  run.numbered_files = !run.searcher || std::find(run.terms.begin(), run.terms.end(),
-                                                  std::string()) != run.terms.end();
-  if (!prepare_output_directory(run) || !survey_output_folder(run)) return false;
-  for (const Walk& walk : run.walks) {
-    if (stopping(run, [&] {
-          return "before " + shown_name(walk.pattern) +
-                 ": it and the mailboxes after it were not processed" + rerun_advice(run);
-        }))
-      break;
-    if (walk.exact)
-      walk_exact_mailbox(run, walk.pattern);
-    else
-      walk_mailboxes(run, walk.pattern);
+// without a word. What was asked is read once into the plan; the writer
+// and the walk each own what they hold for the rest of the run.
+bool run_steps(Outcome& outcome, const CommandLine& line) {
+  Plan plan;
+  std::unique_ptr<TermSearch> search;
+  try {
+    print_banner();
+    read_command_line(plan, outcome, line);
+    if (outcome.failed) return false;
+    if (!load_terms(plan, outcome)) return false;
+    if (!plan.term_file && plan.search_mode()) warn_if_term_quoted(outcome, plan.search_term);
+    // A single term is a list of one; normal mode is the one empty term,
+    // which selects every message for a numbered file.
+    if (!plan.term_file) plan.terms = {plan.search_term};
+    plan.numbered_files =
+        std::find(plan.terms.begin(), plan.terms.end(), std::string()) != plan.terms.end();
+    search = prepare_search(plan, outcome);
+    if (!search) return false;
+    MessageWriter writer(plan, outcome);
+    if (!writer.prepare_output_folder() || !writer.survey_output_folder()) return false;
+    MailboxWalk(plan, *search, writer, outcome).walk_all();
+    report_unshown_failures(outcome);
+    if (const ErrorStatus failed = first_stdout_failure(); failed.code)
+      report(outcome, "cannot write to standard output: " + reason(failed));
+    return !outcome.failed;
+  } catch (const std::bad_alloc&) {
+    search.reset();
+    plan.terms = {};
+    report(outcome, "not enough memory; the run stopped here");
+    return false;
   }
-  report_unshown_failures(run.outcome);
-  if (const ErrorStatus failed = first_stdout_failure(); failed.code)
-    report(run.outcome, "cannot write to standard output: " + reason(failed));
-  return !run.outcome.failed;
-} catch (const std::bad_alloc&) {
-  run.searcher.reset();
-  run.terms = {};
-  report(run.outcome, "not enough memory; the run stopped here");
-  return false;
 }
 
 // Help and version ask for nothing else: no folder is made, nothing is read.
@@ -163,13 +155,13 @@ int main_procedure() {
   const CommandLine line =
       parse_command_line(command_tail(), run_system_call([] { return host::arguments(); }).result);
   if (line.request != Request::run) return answer(line.request);
-  Run run;
-  const bool passed = run_steps(run, line);
+  Outcome outcome;
+  const bool passed = run_steps(outcome, line);
   // Exit code 1 alone would not say why: standard output's last line does.
   if (const ErrorStatus failed = first_stderr_failure(); failed.code)
     print_line("brevlith: cannot write to standard error: " + reason(failed) +
                "; this run's diagnostics are lost");
-  if (run.stop_signal) return 128 + run.stop_signal;
+  if (outcome.stop_signal) return 128 + outcome.stop_signal;
   return passed ? 0 : 1;
 }
 

@@ -7,16 +7,17 @@
 #include <vector>
 
 #include "tool/command_line.h"
-#include "tool/run.h"
+#include "tool/diagnostics.h"
+#include "tool/plan.h"
 
 namespace brevlith {
 
 int main_procedure();
 
 void print_banner();
-// Sets mailbox_pattern, search_term and the walks to make; warns about the
-// words that look like options but are none.
-void read_command_line(Run& run, const CommandLine& line);
+// Sets the plan's mailbox_pattern, search_term and the walks to make; warns
+// about the words that look like options but are none.
+void read_command_line(Plan& plan, Outcome& outcome, const CommandLine& line);
 
 // The walks for the words before the options (where the host hands over
 // split arguments) and the pattern cut from the tail. A shell expands

@@ -12,6 +12,7 @@
 
 #include "console/error_codes.h"
 #include "console/error_status.h"
+#include "files/channel_record.h"
 #include "host/wildcard.h"
 #include "text/strings.h"
 

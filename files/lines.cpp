@@ -13,6 +13,7 @@
 
 #include "console/error_codes.h"
 #include "console/error_status.h"
+#include "files/channel_record.h"
 #include "files/channels.h"
 
 namespace brevlith {

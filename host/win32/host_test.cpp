@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "console/error_status.h"
+#include "files/channel_record.h"
 #include "files/channels.h"
 #include "files/directories.h"
 #include "files/lines.h"

@@ -60,8 +60,8 @@ TEST(CommandLine, WorkedExamplesThroughArgv) {
     const RunResult r = run_brevlith(c.args);
     const std::string label = ::testing::PrintToString(c.args);
     EXPECT_EQ(r.exit_code, 0) << label << r.err;
-    EXPECT_EQ(r.out, banner + created + "Processing: " + c.mailbox + ".mbx\r\n" +
-                         (c.term_file.empty() ? "1\r\n" : "X1\r\n"))
+    EXPECT_EQ(r.out,
+              banner + created + processing(c.mailbox + ".mbx", c.term_file.empty() ? "1" : "X1"))
         << label;
     const std::string made = c.term_file.empty() ? c.mailbox + "-0001.txt" : c.term_file;
     EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{made}) << label;
@@ -76,7 +76,7 @@ TEST(CommandLine, SlashesInLinuxPathsAndTerms) {
   // The path's "/" is a folder separator; the term's "/" is text, and makes a hyphen.
   const RunResult r = run_brevlith({dir.path() + "/mail/In.mbx", "/s=a/b"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, banner + created + "Processing: In.mbx\r\n.X1\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("In.mbx", ".X1"));
   EXPECT_EQ(read_file("brevlithoutput/a-b.mbx"), "\r\nFrom ???@??? a/b\r\nsecond\r\n");
 }
 
@@ -85,7 +85,7 @@ TEST(CommandLine, CapitalSOptionIsCutOffAndIgnored) {
   write_file("in.mbx", "only\r\n");
   ::mkdir("brevlithoutput", 0755);
   const RunResult r = run_brevlith({"in.mbx", "/S=x"});
-  EXPECT_EQ(r.out, banner + noted + "Processing: in.mbx\r\n1\r\n");
+  EXPECT_EQ(r.out, banner + noted + processing("in.mbx", "1"));
   EXPECT_EQ(read_file("brevlithoutput/in-0001.txt"), "only\r\n");
 }
 

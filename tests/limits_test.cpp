@@ -37,11 +37,6 @@ std::string numbered(const std::string& base, int i) {
   return "brevlithoutput/" + base + "-" + digits + ".txt";
 }
 
-// "Processing: " with the dots of n messages and the count.
-std::string picture(const std::string& name, int n) {
-  return "Processing: " + name + "\r\n" + std::string(n - 1, '.') + std::to_string(n) + "\r\n";
-}
-
 void set_limit(int resource, rlim_t value) {
   const rlimit limit{value, value};
   if (::setrlimit(resource, &limit) != 0) ::_exit(126);
@@ -64,7 +59,7 @@ TEST(FileSizeLimit, AMessageLargerThanTheLimitFailsAndTheOthersAreWritten) {
   options.in_child = [] { set_limit(RLIMIT_FSIZE, 2000); };
   const RunResult r = run_brevlith({"in.mbx"}, options);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, banner + created + picture("in.mbx", 3));
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", 3));
   EXPECT_EQ(r.err,
             "brevlith: cannot write brevlithoutput/in-0002.txt: disk full or file too large\n");
   EXPECT_EQ(read_file(numbered("in", 1)), m[0]);
@@ -86,7 +81,7 @@ TEST(FileSizeLimit, ATermMailboxThatReachesTheLimitKeepsWholeRecordsOnly) {
   EXPECT_EQ(r.exit_code, 1);
   std::string marks;
   for (int i = 1; i < 8; ++i) marks += "X.";
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\n" + marks + "X8\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", marks + "X8"));
   std::string lines;
   for (int i = 0; i < 4; ++i)
     lines += "brevlith: cannot write brevlithoutput/needle.mbx: disk full or file too large\n";
@@ -121,7 +116,7 @@ TEST(FileHandleLimit, MessageFilesFailAndTheFloodOfLinesIsCapped) {
   };
   const RunResult r = run_brevlith({"in.mbx"}, options);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, banner + created + picture("in.mbx", 25));
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", 25));
   std::string lines;
   for (int i = 1; i <= 20; ++i)
     lines += "brevlith: cannot write " + numbered("in", i) + ": too many open files\n";
@@ -226,10 +221,10 @@ TEST(StandardOutput, AFullNonBlockingPipeIsWaitedForAndGetsEveryByte) {
     const RunResult r = run.finish();
     EXPECT_EQ(r.exit_code, 0) << args.back() << r.err;
     EXPECT_EQ(r.err, "") << args.back();
-    std::string report = "Processing: in.mbx\r\n";
-    for (int i = 1; i < 1000; ++i) report += args.size() == 1 ? "." : "X.";
-    report += args.size() == 1 ? "1,000\r\n" : "X1,000\r\n";
-    EXPECT_EQ(r.out, banner + created + report) << args.back();
+    std::string marks;
+    for (int i = 1; i < 1000; ++i) marks += args.size() == 1 ? "." : "X.";
+    marks += args.size() == 1 ? "1,000" : "X1,000";
+    EXPECT_EQ(r.out, banner + created + processing("in.mbx", marks)) << args.back();
   }
 }
 
@@ -257,10 +252,8 @@ TEST(StandardError, LostDiagnosticsAreNamedOnceOnStandardOutput) {
       {"/dev/full, three output failures",
        {"in.mbx", "/s=needle"},
        full,
-       noted +
-           "Processing: in.mbx\r\nX.X.X3\r\nbrevlith: cannot write to standard error: disk "
-           "full or file too large" +
-           lost},
+       noted + processing("in.mbx", "X.X.X3") +
+           "brevlith: cannot write to standard error: disk full or file too large" + lost},
       {"closed",
        {"missing.mbx"},
        [] { ::close(2); },
@@ -306,7 +299,7 @@ TEST(NoRights, AReadOnlyOutputFolderFailsEachMessageAndNothingElse) {
   if (r.exit_code == 125 || r.exit_code == 127)
     GTEST_SKIP() << "cannot run the tool as the unprivileged user nobody (65534) here";
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, banner + noted + picture("in.mbx", 2));
+  EXPECT_EQ(r.out, banner + noted + processing("in.mbx", 2));
   EXPECT_EQ(r.err, "brevlith: cannot write " + numbered("in", 1) +
                        ": permission denied\n"
                        "brevlith: cannot write " +
@@ -341,8 +334,8 @@ TEST(HeldByAnotherProcess, ALockedMailboxIsSkippedWithCountZero) {
   LockHolder lock("b.mbx");
   const RunResult r = run_brevlith({"*.mbx"});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, banner + created + picture("a.mbx", 2) + "Processing: b.mbx\r\n0\r\n" +
-                       picture("c.mbx", 2));
+  EXPECT_EQ(r.out, banner + created + processing("a.mbx", 2) + processing("b.mbx", "0") +
+                       processing("c.mbx", 2));
   EXPECT_EQ(r.err, "brevlith: cannot open mailbox b.mbx: in use by another program\n");
   EXPECT_EQ(list_dir("brevlithoutput"),
             (std::vector<std::string>{"a-0001.txt", "a-0002.txt", "c-0001.txt", "c-0002.txt"}));
@@ -385,7 +378,7 @@ TEST(HeldByAnotherProcess, LockedOutputFilesAreNeitherCutNorWritten) {
     LockHolder lock(numbered("in", 2));
     const RunResult r = run_brevlith({"in.mbx"});
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(r.out, banner + noted + picture("in.mbx", 3));
+    EXPECT_EQ(r.out, banner + noted + processing("in.mbx", 3));
     EXPECT_EQ(r.err,
               "brevlith: cannot write " + numbered("in", 2) + ": in use by another program\n");
     EXPECT_EQ(read_file(numbered("in", 1)), m[0]);
@@ -397,7 +390,7 @@ TEST(HeldByAnotherProcess, LockedOutputFilesAreNeitherCutNorWritten) {
   auto lock = std::make_unique<LockHolder>("brevlithoutput/needle.mbx");
   const RunResult r = run_brevlith({"in.mbx", "/s=needle"});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, banner + noted + "Processing: in.mbx\r\nX.X.X3\r\n");
+  EXPECT_EQ(r.out, banner + noted + processing("in.mbx", "X.X.X3"));
   std::string lines;
   for (int i = 0; i < 3; ++i)
     lines += "brevlith: cannot write brevlithoutput/needle.mbx: in use by another program\n";
@@ -537,7 +530,7 @@ TEST(NotAFile, FifosSocketsDevicesAndDanglingLinksAreNeverOpened) {
   options.timeout_seconds = 10;
   const RunResult all = run_brevlith({"*.mbx"}, options);
   EXPECT_EQ(all.exit_code, 0) << all.err;
-  EXPECT_EQ(all.out, banner + created + picture("a.mbx", 2));
+  EXPECT_EQ(all.out, banner + created + processing("a.mbx", 2));
   EXPECT_EQ(list_dir("brevlithoutput"), (std::vector<std::string>{"a-0001.txt", "a-0002.txt"}));
 
   for (const char* name : {"fifo.mbx", "socket.mbx", "zero.mbx", "to-fifo.mbx", "dangling.mbx"}) {
@@ -549,7 +542,7 @@ TEST(NotAFile, FifosSocketsDevicesAndDanglingLinksAreNeverOpened) {
   // A FIFO is no term file: its name is the term.
   const RunResult term = run_brevlith({"a.mbx", "/s=terms"}, options);
   EXPECT_EQ(term.exit_code, 0) << term.err;
-  EXPECT_EQ(term.out, banner + noted + "Processing: a.mbx\r\n.0\r\n");
+  EXPECT_EQ(term.out, banner + noted + processing("a.mbx", ".0"));
 }
 
 TEST(NotAFile, NothingButAFileAtAnOutputNameIsWrittenThrough) {
@@ -597,7 +590,7 @@ TEST(NotAFile, NothingButAFileAtAnOutputNameIsWrittenThrough) {
       const bool own_file = c.own_file_in_normal_mode && !search;
       EXPECT_EQ(r.exit_code, own_file ? 0 : 1) << label;
       EXPECT_EQ(r.out,
-                banner + noted + (search ? "Processing: in.mbx\r\nX.X2\r\n" : picture("in.mbx", 2)))
+                banner + noted + (search ? processing("in.mbx", "X.X2") : processing("in.mbx", 2)))
           << label;
       EXPECT_EQ(r.err, own_file ? ""
                        : search ? "brevlith: cannot write " + at + c.reason +
@@ -660,7 +653,7 @@ TEST(OutputFiles, StandardOutputRedirectedIntoTheOutputFolderIsNotWrittenOver) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "brevlith: cannot write " + numbered("in", 1) +
                        ": it is where this run's standard output or standard error goes\n");
-  EXPECT_EQ(read_file(numbered("in", 1)), banner + noted + picture("in.mbx", 2));
+  EXPECT_EQ(read_file(numbered("in", 1)), banner + noted + processing("in.mbx", 2));
   EXPECT_EQ(read_file(numbered("in", 2)), m[1]);
 }
 
@@ -673,7 +666,7 @@ TEST(Names, InvalidUtf8SurvivesIntoOutputNamesAndStandardOutput) {
   for (const std::string& pattern : {std::string("*.mbx"), name}) {
     const RunResult r = run_brevlith({pattern});
     EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(r.out.substr(r.out.find("Processing")), picture(name, 2));
+    EXPECT_EQ(r.out.substr(r.out.find("Processing")), processing(name, 2));
     EXPECT_EQ(read_file(numbered("caf\xe9\xff", 2)), m[1]);
   }
 }
@@ -689,7 +682,7 @@ TEST(Names, ControlBytesInANameCannotActOnATerminal) {
       "31m\x9d\xc3\xa9.mbx";
   write_file(name, joined({numbered_message(1)}));
   const RunResult redirected = run_brevlith({"*.mbx"});
-  EXPECT_EQ(redirected.out, banner + created + picture(name, 1));
+  EXPECT_EQ(redirected.out, banner + created + processing(name, 1));
 
   int master = -1, slave = -1;
   ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
@@ -713,7 +706,7 @@ TEST(Names, ControlBytesInANameCannotActOnATerminal) {
   }
   ::close(master);
   ::close(slave);
-  EXPECT_NE(screen.find(picture("evil?]0;x??[2J?31m?\xc3\xa9.mbx", 1)), std::string::npos)
+  EXPECT_NE(screen.find(processing("evil?]0;x??[2J?31m?\xc3\xa9.mbx", 1)), std::string::npos)
       << screen;
   EXPECT_EQ(screen.find("\x1b]0;"), std::string::npos);
 }
@@ -728,7 +721,7 @@ TEST(Names, ABackslashInANameIsRefusedAndNeverReadsTheFileItSeemsToName) {
   write_file("z.mbx", joined({numbered_message(1)}));
   const RunResult r = run_brevlith({"*.mbx"});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, banner + created + "Processing: x\\y\x1b.mbx\r\n0\r\n" + picture("z.mbx", 1));
+  EXPECT_EQ(r.out, banner + created + processing("x\\y\x1b.mbx", "0") + processing("z.mbx", 1));
   EXPECT_EQ(r.err,
             "brevlith: cannot open mailbox x\\y\\x1b.mbx: a name holding a backslash cannot be "
             "opened\n");
@@ -751,7 +744,7 @@ TEST(Names, LongNamesAreRefusedWholeAndNeverCut) {
     const std::string base(row.base, 'b');
     write_file(base + ".mbx", joined(m));
     const RunResult r = run_brevlith({"*.mbx"});
-    EXPECT_EQ(r.out, banner + created + picture(base + ".mbx", 2)) << row.base;
+    EXPECT_EQ(r.out, banner + created + processing(base + ".mbx", 2)) << row.base;
     if (row.written) {
       EXPECT_EQ(r.exit_code, 0) << r.err;
       EXPECT_EQ(read_file(numbered(base, 1)), m[0]);
@@ -821,8 +814,7 @@ TEST(LargeOffsets, SeparatorsBeyondFourGibAreSplitAndSearched) {
   }
   const RunResult r = run_brevlith({pattern, "/s=needle"}, options);
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, banner + created + "Processing: " + shown + "\r\n" +
-                       std::string(separators + 1, '.') + "X.X2\r\n");
+  EXPECT_EQ(r.out, banner + created + processing(shown, std::string(separators + 1, '.') + "X.X2"));
   EXPECT_EQ(read_file("brevlithoutput/needle.mbx"), "\r\n" + a + "\r\n" + b);
 }
 

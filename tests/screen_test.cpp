@@ -30,9 +30,7 @@ using namespace std::chrono_literals;
 const std::string term_line = "Searching for a total of 3 terms.";
 const std::string grey_on_black = "\x1b[37m\x1b[40m";
 // A function, not a constant: the banner is another file's global.
-std::string other_output() {
-  return banner + "Created output subdirectory .\\brevlithoutput\r\nProcessing: in.mbx\r\nX1\r\n";
-}
+std::string other_output() { return banner + created + processing("in.mbx", "X1"); }
 
 void write_search_inputs() {
   write_file("in.mbx", "From ???@??? x\r\nalpha here\r\n");

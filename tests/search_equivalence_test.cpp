@@ -55,7 +55,7 @@ struct Expected {
 // The tool as its description reads, for one mailbox in.mbx.
 Expected model(const std::string& mailbox, const std::vector<std::string>& terms) {
   Expected e;
-  e.out = created + "Processing: in.mbx\r\n";
+  e.out = created + processing_line("in.mbx");
   int number = 0;
   const bool utf8 = text_of_terms(terms, true) == TermText::utf8;
   const auto write_message = [&](const std::string& message, const std::string& term, bool hit) {

@@ -14,11 +14,11 @@ TEST(Search, ConsolePictureAndAppendedRecords) {
   write_file("in.mbx", m1 + m2 + m3);
   RunResult r = run_brevlith({"in.mbx", "/s=invoice"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nX..X2\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", "X..X2"));
   EXPECT_EQ(read_file("brevlithoutput/invoice.mbx"), "\r\n" + m1 + "\r\n" + m3);
   // Records of earlier runs stay in front.
   r = run_brevlith({"in.mbx", "/s=invoice"});
-  EXPECT_EQ(r.out, banner + noted + "Processing: in.mbx\r\nX..X2\r\n");
+  EXPECT_EQ(r.out, banner + noted + processing("in.mbx", "X..X2"));
   EXPECT_EQ(read_file("brevlithoutput/invoice.mbx"),
             "\r\n" + m1 + "\r\n" + m3 + "\r\n" + m1 + "\r\n" + m3);
   EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{"invoice.mbx"});
@@ -28,7 +28,7 @@ TEST(Search, TheTermIsFoldedLikeTheMessage) {
   ScopedTempDir dir;
   write_file("in.mbx", "From ???@??? 1\r\nInvoice\r\n");
   const RunResult r = run_brevlith({"in.mbx", "/s=Invoice"});
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nX1\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", "X1"));
   EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{"Invoice.mbx"});
 }
 
@@ -91,7 +91,7 @@ TEST(Search, CountsHitsAcrossMailboxes) {
   write_file("a.mbx", "hit\r\nFrom ???@???\r\nhit\r\n");
   write_file("b.mbx", "miss\r\n");
   const RunResult r = run_brevlith({"?.mbx", "/s=hit"});
-  EXPECT_EQ(r.out, banner + created + "Processing: a.mbx\r\nX.X2\r\nProcessing: b.mbx\r\n0\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("a.mbx", "X.X2") + processing("b.mbx", "0"));
   EXPECT_EQ(read_file("brevlithoutput/hit.mbx"), "\r\nhit\r\n\r\nFrom ???@???\r\nhit\r\n");
 }
 

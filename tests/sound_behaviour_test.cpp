@@ -25,7 +25,7 @@ TEST(SoundBehaviour, MailboxesAreOpenedInThePatternsFolder) {
     if (windows_host() && pattern.find('/') != std::string::npos) continue;  // "/" ends it there
     const RunResult r = run_brevlith({pattern});
     EXPECT_EQ(r.exit_code, 0) << pattern << r.err;
-    EXPECT_NE(r.out.find("Processing: in.mbx\r\n1\r\n"), std::string::npos) << pattern;
+    EXPECT_NE(r.out.find(processing("in.mbx", "1")), std::string::npos) << pattern;
     EXPECT_EQ(read_file("brevlithoutput/in-0001.txt"), "From ???@??? the folder\r\n") << pattern;
   }
 }
@@ -39,7 +39,7 @@ TEST(SoundBehaviour, AMessageFileThatCannotBeWrittenIsReportedAndNumbersStay) {
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err,
             host_stderr("brevlith: cannot write brevlithoutput/in-0002.txt: permission denied\n"));
-  EXPECT_EQ(r.out, banner + noted + "Processing: in.mbx\r\n..3\r\n");
+  EXPECT_EQ(r.out, banner + noted + processing("in.mbx", "..3"));
   EXPECT_EQ(read_file("brevlithoutput/in-0003.txt"), "From ???@??? 3\r\nm3\r\n");
 }
 
@@ -56,7 +56,7 @@ TEST(SoundBehaviour, ATermHoldingNulIsRefusedNeverCut) {
                         "\"terms.txt\", run where no file of that name is\n"
                         "brevlith: cannot write brevlithoutput/a\\x00b.mbx: invalid file name\n"));
   EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{"key.mbx"}) << "no file named a";
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nXX2\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", "XX2"));
 }
 
 TEST(SoundBehaviour, AnUnusableOutputFolderStopsBeforeAnyMailbox) {
@@ -111,8 +111,8 @@ TEST(SoundBehaviour, AMessageTooLargeForMemoryIsReportedNotACrash) {
     EXPECT_EQ(r.err,
               "brevlith: message 3 of big.mbx is too large for memory; the rest of the mailbox is "
               "skipped\n");
-    EXPECT_EQ(r.out, banner + created + "Processing: big.mbx\r\n.." + count +
-                         "\r\nProcessing: small.mbx\r\n" + (term.empty() ? "1" : "X1") + "\r\n");
+    EXPECT_EQ(r.out, banner + created + processing("big.mbx", ".." + count) +
+                         processing("small.mbx", term.empty() ? "1" : "X1"));
   }
 }
 
@@ -164,7 +164,7 @@ TEST(Interrupted, AStopSignalEndsTheRunAfterTheMessageItIsOn) {
     run.send(c.signal_number);
     const RunResult r = run.finish();
     EXPECT_EQ(r.exit_code, 128 + c.signal_number) << label << r.err;
-    const std::string head = banner + (c.hits_fail ? noted : created) + "Processing: big.mbx\r\n";
+    const std::string head = banner + (c.hits_fail ? noted : created) + processing_line("big.mbx");
     ASSERT_TRUE(r.out.starts_with(head)) << label << r.out;
     const bool search = c.args.size() > 1;
     const std::string step = search ? "X." : ".";
@@ -215,7 +215,7 @@ TEST(Interrupted, EveryMessageFileIsWholeOrAbsent) {
   const std::vector<std::string> m = numbered_messages(20, 5 << 20);  // 5 MB each
   write_file("big.mbx", joined(m));
   LiveRun run({"big.mbx"});
-  ASSERT_TRUE(run.wait_for_output("Processing: big.mbx\r\n."));
+  ASSERT_TRUE(run.wait_for_output(processing_line("big.mbx") + "."));
   run.send(SIGTERM);  // somewhere in reading or writing message 2 or later
   const RunResult r = run.finish();
   const std::vector<std::string> files = list_dir("brevlithoutput");

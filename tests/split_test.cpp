@@ -15,14 +15,14 @@ TEST(Split, ConsolePictureAndFiles) {
   RunResult r = run_brevlith({"in.mbx"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\n..3\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", "..3"));
   EXPECT_EQ(list_dir("brevlithoutput"),
             (std::vector<std::string>{"in-0001.txt", "in-0002.txt", "in-0003.txt"}));
   EXPECT_EQ(out("in-0002.txt"), "From ???@??? 2\r\nb\r\n");
   // A second run notes the folder and overwrites the files.
   write_file("in.mbx", "From ???@??? 9\r\nz\r\n");
   r = run_brevlith({"in.mbx"});
-  EXPECT_EQ(r.out, banner + noted + "Processing: in.mbx\r\n1\r\n");
+  EXPECT_EQ(r.out, banner + noted + processing("in.mbx", "1"));
   EXPECT_EQ(out("in-0001.txt"), "From ???@??? 9\r\nz\r\n");
 }
 
@@ -37,7 +37,7 @@ TEST(Split, WhatCountsAsASeparator) {
              "From ???@???x\r\n"  // twelve characters match: a separator
              "end\r\n");
   const RunResult r = run_brevlith({"in.mbx"});
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\n..3\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", "..3"));
   EXPECT_EQ(out("in-0001.txt"), "From ???@???\r\n");
   EXPECT_EQ(out("in-0002.txt"),
             "From ???@???\r\n From ???@??? x\r\nfrom ???@??? x\r\nFrom ???@?? x\r\n");
@@ -74,9 +74,7 @@ TEST(Split, LineEndsInsideMailboxes) {
     ASSERT_EQ(list_dir("brevlithoutput").size(), c.files.size()) << c.name;
     for (size_t i = 0; i < c.files.size(); ++i)
       EXPECT_EQ(out("in-000" + std::to_string(i + 1) + ".txt"), c.files[i]) << c.name;
-    EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\n" +
-                         std::string(c.files.size() - 1, '.') + std::to_string(c.files.size()) +
-                         "\r\n")
+    EXPECT_EQ(r.out, banner + created + processing("in.mbx", static_cast<int>(c.files.size())))
         << c.name;
   }
 }
@@ -91,8 +89,7 @@ TEST(Split, NumbersGrowToFiveDigitsAndCountsGetCommas) {
   write_file("big.mbx", box);
   const RunResult r = run_brevlith({"big.mbx"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out,
-            banner + created + "Processing: big.mbx\r\n" + std::string(10000, '.') + "10,001\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("big.mbx", 10001));
   EXPECT_EQ(out("big-9999.txt"), "From ???@??? 9999\r\n");
   EXPECT_EQ(out("big-10000.txt"), "From ???@??? 10000\r\n");
   EXPECT_EQ(out("big-10001.txt"), "From ???@??? 10001\r\n");
@@ -113,8 +110,8 @@ TEST(Split, SeveralMailboxesAndBaseNames) {
                                "one of them, or split them in separate runs from separate "
                                "folders\n"));
   // Sorted without regard to case; a.txt has the same base name and is not read.
-  EXPECT_EQ(r.out, banner + created + "Processing: a.mbx\r\n.2\r\nProcessing: a.txt\r\n0\r\n" +
-                       "Processing: b.c.mbx\r\n1\r\nProcessing: noext\r\n1\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("a.mbx", ".2") + processing("a.txt", "0") +
+                       processing("b.c.mbx", "1") + processing("noext", "1"));
   EXPECT_EQ(
       list_dir("brevlithoutput"),
       (std::vector<std::string>{"a-0001.txt", "a-0002.txt", "b.c-0001.txt", "noext-0001.txt"}));

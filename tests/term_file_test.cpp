@@ -17,7 +17,7 @@ TEST(TermFile, TermsAreLinesTakenAsRead) {
   write_file("terms.txt", "alpha\r\n gamma\r\nALPHA BETA\r\nbeta\r\n");
   const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nXXX.X4\r\n")
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", "XXX.X4"))
       << "the term count goes to the screen only";
   EXPECT_EQ(list_dir("brevlithoutput"),
             (std::vector<std::string>{" gamma.mbx", "ALPHA BETA.mbx", "alpha.mbx", "beta.mbx"}));
@@ -32,7 +32,7 @@ TEST(TermFile, EmptyTermWritesEveryMessageSharingTheCounter) {
   // Two CR LF at the end: one empty last term.
   write_file("terms.txt", "key\r\n\r\n");
   const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nX.3\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", "X.3"));
   // Message 1 is hit 1 (key) and file 2; message 2 is file 3.
   EXPECT_EQ(list_dir("brevlithoutput"),
             (std::vector<std::string>{"in-0002.txt", "in-0003.txt", "key.mbx"}));
@@ -44,7 +44,7 @@ TEST(TermFile, FinalLineEndGivesNoExtraTerm) {
   write_file("in.mbx", "From ???@??? 1\r\nkey\r\n");
   write_file("terms.txt", "key\r\n");
   const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nX1\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", "X1"));
 }
 
 TEST(TermFile, ElevenHundredTerms) {
@@ -54,7 +54,7 @@ TEST(TermFile, ElevenHundredTerms) {
   write_file("terms.txt", terms);
   write_file("in.mbx", "From ???@???\r\nt5x t1099x\r\n");
   const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nXX2\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", "XX2"));
   EXPECT_EQ(list_dir("brevlithoutput"), (std::vector<std::string>{"t1099x.mbx", "t5x.mbx"}));
 }
 
@@ -63,7 +63,7 @@ TEST(TermFile, ADirectoryOrAMissingFileIsSearchedAsText) {
   ::mkdir("docs", 0755);
   write_file("in.mbx", "From ???@???\r\nsee docs and notes.txt\r\n");
   RunResult r = run_brevlith({"in.mbx", "/s=docs"});
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nX1\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", "X1"));
   r = run_brevlith({"in.mbx", "/s=notes.txt"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(list_dir("brevlithoutput"), (std::vector<std::string>{"docs.mbx", "notes.txt.mbx"}));
@@ -74,7 +74,7 @@ TEST(TermFile, LfEndedLinesAreTermsEach) {
   write_file("in.mbx", "From ???@???\r\na\r\nb\r\n");
   write_file("terms.txt", "a\nb\r\n");  // a CR before the LF belongs to it
   const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nXX2\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", "XX2"));
 }
 
 TEST(TermFile, WildcardTermMatchingAFileIsSearchedAsText) {
@@ -83,7 +83,7 @@ TEST(TermFile, WildcardTermMatchingAFileIsSearchedAsText) {
   write_file("in.mbx", "From ???@???\r\nmatch *.txt here\r\n");
   const RunResult r = run_brevlith({"in.mbx", "/s=*.txt"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nX1\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", "X1"));
   EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{"-.txt.mbx"});
 }
 
@@ -96,7 +96,7 @@ TEST(TermFile, ALatin1TermFileFindsItsLettersInEveryEncoding) {
   write_file("in.mbx", m1 + "From ???@??? x\r\nMuller\r\n" + m2 + m3);
   write_file("terms.txt", "m\xfcller\r\n");
   const RunResult r = run_brevlith({"in.mbx", "/s=terms.txt"});
-  EXPECT_EQ(r.out, banner + created + "Processing: in.mbx\r\nX..X.X3\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("in.mbx", "X..X.X3"));
   // The term mailbox is named as the line was typed.
   const std::string name = windows_host() ? "m\xc3\xbcller.mbx" : "m\xfcller.mbx";
   EXPECT_EQ(list_dir("brevlithoutput"), std::vector<std::string>{name});

@@ -58,6 +58,14 @@ std::string with_commas(int n) {
   return digits;
 }
 
+std::string processing_line(const std::string& name) { return "Processing: " + name + "\r\n"; }
+std::string processing(const std::string& name, const std::string& marks) {
+  return processing_line(name) + marks + "\r\n";
+}
+std::string processing(const std::string& name, int n) {
+  return processing(name, std::string(n - 1, '.') + with_commas(n));
+}
+
 std::vector<char> plain_hits(const std::string& message, const std::vector<std::string>& terms,
                              bool terms_utf8) {
   const Encoding e = message_encoding(message);

@@ -80,6 +80,11 @@ inline const std::string banner =
 // The output-folder step's two lines.
 inline const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
 inline const std::string noted = "Note: Files will be written to .\\brevlithoutput\r\n";
+// A mailbox's lines: "Processing: " and its name, then its marks and count
+// (given n, a split's: a dot for each message but the last, then n); its first line.
+std::string processing(const std::string& name, const std::string& marks);
+std::string processing(const std::string& name, int n);
+std::string processing_line(const std::string& name);
 
 // Standard error as the program under test writes it, from the Linux
 // build's text: the Windows build ends its lines in CR LF and shows names in

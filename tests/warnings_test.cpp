@@ -28,10 +28,6 @@ std::string with_ctrl_z() {
   return m;
 }
 
-std::string processing(const std::string& name, const std::string& marks) {
-  return "Processing: " + name + "\r\n" + marks + "\r\n";
-}
-
 struct Case {
   const char* label;
   std::map<std::string, std::string> files;

@@ -21,12 +21,12 @@ namespace brevlith {
 namespace {
 
 using testing::banner;
+using testing::created;
+using testing::processing;
 using testing::read_file;
 using testing::RunResult;
 using testing::ScopedTempDir;
 using testing::write_file;
-
-const std::string created = "Created output subdirectory .\\brevlithoutput\r\n";
 
 // The error status that one service call leaves behind.
 template <class F>
@@ -71,7 +71,7 @@ TEST(Win32Sharing, FileHeldByAnotherProcessGives70) {
   EXPECT_EQ(find_channel(1), nullptr);
 
   const RunResult r = testing::run_brevlith({"held.mbx"});
-  EXPECT_EQ(r.out, banner + created + "Processing: held.mbx\r\n0\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("held.mbx", "0"));
   EXPECT_EQ(r.err, testing::host_stderr(
                        "brevlith: cannot open mailbox held.mbx: in use by another program\n"));
   EXPECT_EQ(r.exit_code, 1);
@@ -318,20 +318,20 @@ TEST(Win32CommandLine, RawLinesGiveTheseRuns) {
     std::string out;   // standard output after the banner and the folder note
     std::string err = {};
   } rows[] = {
-      {u"brevlith in.mbx /s=two words", "two words.mbx", "Processing: in.mbx\r\nX1\r\n"},
-      {u"\"C:\\x y\\brevlith.exe\"   in.mbx", "in-0001.txt", "Processing: in.mbx\r\n1\r\n"},
-      {u"\"C:\\x y\\brevlith.exe\"in.mbx", "in-0001.txt", "Processing: in.mbx\r\n1\r\n"},
-      {u"brevlith \"my box.mbx\" /s=invoice", "invoice.mbx", "Processing: my box.mbx\r\nX1\r\n"},
-      {u"brevlith my box.mbx /s=invoice", "invoice.mbx", "Processing: my box.mbx\r\nX1\r\n"},
-      {u"brevlith in.mbx /s=\"x y\"", "-x y-.mbx", "Processing: in.mbx\r\nX1\r\n"},
-      {u"brevlith in.mbx \"/s=x y\"", "x y-.mbx", "Processing: in.mbx\r\nX1\r\n",
+      {u"brevlith in.mbx /s=two words", "two words.mbx", processing("in.mbx", "X1")},
+      {u"\"C:\\x y\\brevlith.exe\"   in.mbx", "in-0001.txt", processing("in.mbx", "1")},
+      {u"\"C:\\x y\\brevlith.exe\"in.mbx", "in-0001.txt", processing("in.mbx", "1")},
+      {u"brevlith \"my box.mbx\" /s=invoice", "invoice.mbx", processing("my box.mbx", "X1")},
+      {u"brevlith my box.mbx /s=invoice", "invoice.mbx", processing("my box.mbx", "X1")},
+      {u"brevlith in.mbx /s=\"x y\"", "-x y-.mbx", processing("in.mbx", "X1")},
+      {u"brevlith in.mbx \"/s=x y\"", "x y-.mbx", processing("in.mbx", "X1"),
        "brevlith: warning: the search term x y\" ends in a double quote, which must match too; to "
        "search for x y, type /s=x y without quotes\r\n"},
-      {u"brevlith in.mbx /S=invoice", "in-0001.txt", "Processing: in.mbx\r\n1\r\n"},
-      {u"brevlith mail\\in.mbx /s=a/b", "a-b.mbx", "Processing: in.mbx\r\nX1\r\n"},
+      {u"brevlith in.mbx /S=invoice", "in-0001.txt", processing("in.mbx", "1")},
+      {u"brevlith mail\\in.mbx /s=a/b", "a-b.mbx", processing("in.mbx", "X1")},
       {u"brevlith mail/in.mbx", "", "FILE NOT FOUND\r\n"},  // the pattern is "mail"
       {u"brevlith\tin.mbx", "", "FILE NOT FOUND\r\n"},      // a TAB is not trimmed
-      {u"   in.mbx", "in-0001.txt", "Processing: in.mbx\r\n1\r\n"},
+      {u"   in.mbx", "in-0001.txt", processing("in.mbx", "1")},
   };
   for (const auto& row : rows) {
     ScopedTempDir dir;
@@ -380,19 +380,19 @@ TEST(Win32CommandLine, NamesReachTheFilesTheyName) {
            page + "\r\n",
        true},
       // 8.3 short names of these match "*.mbx"; their long names do not.
-      {u"brevlith *.mbx", 0, "Processing: ab.mbx\r\n1\r\n", ""},
+      {u"brevlith *.mbx", 0, processing("ab.mbx", "1"), ""},
       // A device name is a term, never a term file, and no output file.
-      {u"brevlith ab.mbx /s=aux", 1, "Processing: ab.mbx\r\nX1\r\n",
+      {u"brevlith ab.mbx /s=aux", 1, processing("ab.mbx", "X1"),
        "brevlith: cannot write brevlithoutput\\aux.mbx" + device},
-      {u"brevlith ab.mbx /s=con", 1, "Processing: ab.mbx\r\nX1\r\n",
+      {u"brevlith ab.mbx /s=con", 1, processing("ab.mbx", "X1"),
        "brevlith: cannot write brevlithoutput\\con.mbx" + device},
-      {u"brevlith ab.mbx /s=nul", 1, "Processing: ab.mbx\r\nX1\r\n",
+      {u"brevlith ab.mbx /s=nul", 1, processing("ab.mbx", "X1"),
        "brevlith: cannot write brevlithoutput\\nul.mbx" + device},
-      {u"brevlith ab.mbx /s=lpt9", 1, "Processing: ab.mbx\r\nX1\r\n",
+      {u"brevlith ab.mbx /s=lpt9", 1, processing("ab.mbx", "X1"),
        "brevlith: cannot write brevlithoutput\\lpt9.mbx" + device},
       // The long-path prefix's "?" is no wildcard.
-      {u"brevlith \\\\?\\" + here + u"\\ab.mbx", 0, "Processing: ab.mbx\r\n1\r\n", ""},
-      {u"brevlith \\\\?\\" + here + u"\\*.mbx", 0, "Processing: ab.mbx\r\n1\r\n", ""},
+      {u"brevlith \\\\?\\" + here + u"\\ab.mbx", 0, processing("ab.mbx", "1"), ""},
+      {u"brevlith \\\\?\\" + here + u"\\*.mbx", 0, processing("ab.mbx", "1"), ""},
   };
   for (const auto& row : rows) {
     const std::string label =
@@ -423,7 +423,7 @@ TEST(Win32CommandLine, NamesReachTheFilesTheyName) {
   CloseHandle(h);
   const RunResult r = testing::run_command_line(testing::brevlith_binary(), u"brevlith *.mbx", {});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_EQ(r.out, banner + created + "Processing: ab.mbx\r\n1\r\n");
+  EXPECT_EQ(r.out, banner + created + processing("ab.mbx", "1"));
   EXPECT_EQ(r.err, "brevlith: skipped ??.mbx: its name cannot be written in the ANSI code page " +
                        page + "; rename it to read it\r\n");
   EXPECT_EQ(testing::list_dir("brevlithoutput"), std::vector<std::string>{"ab-0001.txt"});

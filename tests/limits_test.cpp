@@ -216,7 +216,9 @@ TEST(StandardOutput, AFullNonBlockingPipeIsWaitedForAndGetsEveryByte) {
        {std::vector<std::string>{"in.mbx"}, std::vector<std::string>{"in.mbx", "/s=needle"}}) {
     ScopedTempDir dir;
     std::vector<std::string> m;
-    for (int i = 1; i <= 1000; ++i) m.push_back(numbered_message(i));
+    // More marks than one 4 KiB block, so that the run meets the full pipe.
+    constexpr int n = 10000;
+    for (int i = 1; i <= n; ++i) m.push_back(numbered_message(i));
     write_file("in.mbx", joined(m));
     LiveOptions options;
     options.stdout_non_blocking = true;
@@ -227,8 +229,8 @@ TEST(StandardOutput, AFullNonBlockingPipeIsWaitedForAndGetsEveryByte) {
     EXPECT_EQ(r.exit_code, 0) << args.back() << r.err;
     EXPECT_EQ(r.err, "") << args.back();
     std::string report = "Processing: in.mbx\r\n";
-    for (int i = 1; i < 1000; ++i) report += args.size() == 1 ? "." : "X.";
-    report += args.size() == 1 ? "1,000\r\n" : "X1,000\r\n";
+    for (int i = 1; i < n; ++i) report += args.size() == 1 ? "." : "X.";
+    report += args.size() == 1 ? "10,000\r\n" : "X10,000\r\n";
     EXPECT_EQ(r.out, banner + created + report) << args.back();
   }
 }

@@ -84,10 +84,9 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
     }
     if (end_mark) place_channel(channel, --record_start);
   });
-  const bool written = opened && placed &&
-                       (term.empty() || steps.run([&] { write_line_end(channel); })) &&
-                       steps.run([&] { write_text(channel, message); }) &&
-                       (!end_mark || steps.run([&] { write_text(channel, "\x1a"); }));
+  const bool written = opened && placed && steps.run([&] {
+    write_pieces(channel, {term.empty() ? "" : "\r\n", message, end_mark ? "\x1a" : ""});
+  });
   if (written && known) *known = {channel_position(channel), end_mark};
   if (first_look) note_own_file(run, channel);
   if (written && term.empty()) ++run.numbered_written;
@@ -102,7 +101,7 @@ void write_selected_message(int32_t& message_number, const std::string& base_nam
            end_mark)
     take_back.run([&] { write_text(channel, "\x1a"); });
   // Standard output's own failures are not this message's.
-  if (!term.empty()) steps.run_ignoring_failure([] { print_text("X"); });
+  if (!term.empty()) steps.run_ignoring_failure([] { print_mark('X'); });
   steps.run([&] { close_channel(channel); });
   if (steps.failure().code) report_output_failure(run.outcome, name, steps.failure());
   if (steps.failure().code && !term.empty()) ++run.hits_not_written;

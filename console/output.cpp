@@ -23,11 +23,12 @@ ErrorStatus write_all(host::Handle handle, std::string_view text) {
   return {};
 }
 
-}  // namespace
+// Marks waiting to be written; a fixed block, so a mark never allocates.
+constexpr size_t mark_block = 4096;
+char marks[mark_block];
+size_t marks_held = 0;
 
-ErrorStatus first_stdout_failure() { return stdout_failure; }
-
-void print_text(std::string_view text) {
+void write_stdout(std::string_view text) {
   if (reader_gone) return;
   const ErrorStatus failure = write_all(process_values().stdout_handle, text);
   if (failure.code == 0) return;
@@ -41,8 +42,36 @@ void print_text(std::string_view text) {
   raise_error(failure.code, failure.host_error);
   if (stdout_failure.code == 0) stdout_failure = failure;
 }
+
+}  // namespace
+
+void flush_marks() {
+  if (marks_held == 0) return;
+  const std::string_view held(marks, marks_held);
+  marks_held = 0;
+  // The marks' own failure is not that of the output whose turn it is now.
+  ErrorScope scope;
+  write_stdout(held);
+}
+
+void print_mark(char mark) {
+  if (process_values().stdout_is_console) return write_stdout(std::string_view(&mark, 1));
+  marks[marks_held++] = mark;
+  if (marks_held == mark_block) flush_marks();
+}
+
+ErrorStatus first_stdout_failure() {
+  flush_marks();
+  return stdout_failure;
+}
+
+void print_text(std::string_view text) {
+  flush_marks();
+  write_stdout(text);
+}
 void print_line_end() { print_text("\r\n"); }
 void error_print_text(std::string_view text) {
+  flush_marks();
   const ErrorStatus failure = write_all(process_values().stderr_handle, text);
   if (failure.code == 0) return;
   raise_error(failure.code, failure.host_error);

@@ -1,6 +1,7 @@
 #include "console/process.h"
 
 #include "console/command_tail.h"
+#include "console/output.h"
 #include "console/screen.h"
 
 namespace brevlith {
@@ -36,6 +37,7 @@ int run_process(int argc, char** argv, int (*main_procedure)()) {
   locate_command_tail();
 
   const int result = main_procedure();
+  flush_marks();  // whatever way the run ended
 
   host::finish();  // may still read the console input
   if (p.console_input_handle != host::invalid_handle) host::close_handle(p.console_input_handle);

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "console/output.h"
 #include "console/process.h"
 #include "host/host.h"
 
@@ -61,6 +62,7 @@ void scroll_up() {
 }
 
 void screen_write_text(std::string_view text) {
+  flush_marks();  // the screen may be standard error, after the marks
   const host::Wide units = host::multi_byte_to_wide_char(text);
   if (units.empty()) return;
   host::ScreenInfo g;
@@ -91,6 +93,7 @@ void screen_write_text(std::string_view text) {
 }
 
 void screen_line_end() {
+  flush_marks();
   host::ScreenInfo g;
   if (!geometry(g)) return;
   if (!g.cursor_known) {

@@ -48,10 +48,12 @@ TEST(OpenChannel, ModesAndTheirEffects) {
   write_file("tail.mbx", "abc\x1a");
   EXPECT_EQ(open_code("tail.mbx", 3, Mode::append), 0);
   write_text(3, "d");
+  write_pieces(3, {"\r\n", "", "e", "\x1a"});  // one write; "" adds nothing
+  EXPECT_EQ(channel_position(3), 9u);
   close_channel(3);
   EXPECT_EQ(read_file("tail.mbx"),
             "abc\x1a"
-            "d");
+            "d\r\ne\x1a");
 }
 
 TEST(OpenChannel, RefusalsLeaveTheNumberAsItWas) {

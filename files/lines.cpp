@@ -475,6 +475,30 @@ void write_text(int32_t number, std::string_view text) {
 
 void write_line_end(int32_t number) { write_bytes(number, "\r\n", true); }
 
+void write_pieces(int32_t number, std::initializer_list<std::string_view> pieces) {
+  Channel* c = find_channel(number);
+  if (!c) return raise_error(error_code::channel_not_open);
+  if (pieces.size() > host::max_write_pieces) return raise_error(error_code::invalid_argument);
+  host::WritePiece parts[host::max_write_pieces];
+  size_t count = 0;
+  uint64_t total = 0;
+  for (const std::string_view piece : pieces)
+    if (!piece.empty()) parts[count++] = {piece.data(), piece.size()}, total += piece.size();
+  if (total == 0) return;
+  if (c->mode == Mode::input) return raise_error(error_code::bad_file_mode);
+  uint64_t done = 0;
+  const auto wrote =
+      run_system_call([&] { return host::write_file_gather(c->handle, parts, count, done); });
+  // What was written stands in the file, short or not: the position says
+  // where, so that a caller can take the record back from its start.
+  if (c->device_kind == DeviceKind::disk) c->file_position += done;
+  c->buffer_index += static_cast<uint32_t>(done);
+  if (wrote.raise()) return;
+  if (done < total)
+    raise_error(c->device_kind == DeviceKind::disk ? error_code::disk_full
+                                                   : error_code::device_short_write);
+}
+
 TextBuffer::~TextBuffer() { std::free(data_); }
 
 void TextBuffer::grow(size_t more) {

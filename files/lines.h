@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -91,5 +92,9 @@ LinesStop read_lines(int32_t number, TextBuffer& out, std::string_view marker, s
 void write_text(int32_t number, std::string_view text);
 // CR LF in one write.
 void write_line_end(int32_t number);
+// The pieces one after another in one host write (up to 8; "" pieces are
+// skipped): a record of several parts costs one call. Failures as for
+// write_text; the position advances by what was written, even when short.
+void write_pieces(int32_t number, std::initializer_list<std::string_view> pieces);
 
 }  // namespace brevlith

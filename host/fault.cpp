@@ -17,6 +17,7 @@ constexpr std::array<std::string_view, static_cast<size_t>(Call::count)> names =
     "read_file",
     "read_file_at",
     "write_file",
+    "write_file_gather",
     "get_file_stamp",
     "close_handle",
     "get_file_information_by_handle",

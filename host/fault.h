@@ -26,6 +26,7 @@ enum class Call {
   read_file,
   read_file_at,
   write_file,
+  write_file_gather,
   get_file_stamp,
   close_handle,
   get_file_information_by_handle,

@@ -201,6 +201,15 @@ bool read_file(Handle h, void* buffer, uint32_t n, uint32_t& done);
 bool read_file_at(Handle h, int64_t offset, void* buffer, uint32_t n, uint32_t& done);
 // Writes n bytes at the file pointer in one request and advances it.
 bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done);
+// Writes the pieces one after another at the file pointer, as one request
+// where the host has one, and advances it; `done` receives the bytes written
+// in all. At most max_write_pieces pieces.
+struct WritePiece {
+  const void* bytes;
+  size_t size;
+};
+inline constexpr size_t max_write_pieces = 8;
+bool write_file_gather(Handle h, const WritePiece* pieces, size_t count, uint64_t& done);
 // The file's size and the times of its last write and last change (of its
 // contents or its metadata; the host's own units) as they are now: another
 // program may have changed them.

@@ -54,6 +54,7 @@ const std::map<std::string, uint32_t> injected_error = {
     {"read_file", 31},
     {"read_file_at", 31},
     {"write_file", 112},
+    {"write_file_gather", 112},
     {"get_file_stamp", 31},
     {"close_handle", 31},
     {"get_file_information_by_handle", 6},

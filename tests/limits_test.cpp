@@ -211,7 +211,9 @@ TEST(StandardOutput, AFullNonBlockingPipeIsWaitedForAndGetsEveryByte) {
        {std::vector<std::string>{"in.mbx"}, std::vector<std::string>{"in.mbx", "/s=needle"}}) {
     ScopedTempDir dir;
     std::vector<std::string> m;
-    for (int i = 1; i <= 1000; ++i) m.push_back(numbered_message(i));
+    // More marks than one 4 KiB block, so that the run meets the full pipe.
+    constexpr int n = 10000;
+    for (int i = 1; i <= n; ++i) m.push_back(numbered_message(i));
     write_file("in.mbx", joined(m));
     LiveOptions options;
     options.stdout_non_blocking = true;
@@ -222,8 +224,8 @@ TEST(StandardOutput, AFullNonBlockingPipeIsWaitedForAndGetsEveryByte) {
     EXPECT_EQ(r.exit_code, 0) << args.back() << r.err;
     EXPECT_EQ(r.err, "") << args.back();
     std::string marks;
-    for (int i = 1; i < 1000; ++i) marks += args.size() == 1 ? "." : "X.";
-    marks += args.size() == 1 ? "1,000" : "X1,000";
+    for (int i = 1; i < n; ++i) marks += args.size() == 1 ? "." : "X.";
+    marks += args.size() == 1 ? "10,000" : "X10,000";
     EXPECT_EQ(r.out, banner + created + processing("in.mbx", marks)) << args.back();
   }
 }

@@ -167,7 +167,8 @@ class LiveRun {
   ~LiveRun();
   LiveRun(const LiveRun&) = delete;
   LiveRun& operator=(const LiveRun&) = delete;
-  // True once standard output's pipe is full, false after `timeout_seconds`.
+  // True once the run waits on standard output's full pipe, false after
+  // `timeout_seconds`.
   bool wait_until_output_full(int timeout_seconds = 30);
   // Reads standard output until it holds `text`; false at its end.
   bool wait_for_output(const std::string& text, int timeout_seconds = 30);

@@ -3,6 +3,7 @@
 // standard output and the files stay as they always were.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <map>
@@ -38,6 +39,7 @@ struct Case {
   std::vector<std::string> written;  // brevlithoutput, when checked
   // Words the shell split (Wine quotes each again) or Linux names.
   bool linux_only = false;
+  bool merged = false;  // 2>&1: `out` holds standard error's lines where they fall
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.label; }
@@ -266,6 +268,18 @@ const Case cases[] = {
      "message\n",
      0,
      {}},
+    {"a warning between progress marks, 2>&1",
+     {{"in.mbx", messages(1, 3)}, {"brevlithoutput/body 2.mbx", "\r\nFrom ???@??? 0\r\nbo"}},
+     {"in.mbx", "/s=body 2"},
+     processing("in.mbx",
+                ".brevlith: warning: brevlithoutput/body 2.mbx does not end in CR LF, so its last "
+                "record may be cut off (a run writing it was stopped); the new records follow it: "
+                "check that last message\nX.1"),
+     "",
+     0,
+     {},
+     true,
+     true},
     // warning: earlier numbered files
     {"numbered files left by an earlier run, after a gap",
      {{"in.mbx", one}, {"brevlithoutput/in-0003.txt", "older"}},
@@ -373,7 +387,9 @@ TEST_P(Warnings, GetsItsLineAndNothingElseChanges) {
     earlier_output = earlier_output || name.starts_with("brevlithoutput/");
     write_file(name, bytes);
   }
-  const RunResult r = run_brevlith(c.args);
+  RunOptions options;
+  if (c.merged) options.in_child = [] { ::dup2(1, 2); };
+  const RunResult r = run_brevlith(c.args, options);
   EXPECT_EQ(r.exit_code, c.exit_code);
   EXPECT_EQ(r.out, banner + (earlier_output ? noted : created) + c.out);
   EXPECT_EQ(r.err, host_stderr(c.err));

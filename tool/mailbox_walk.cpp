@@ -146,7 +146,7 @@ class MailboxSplit {
     while (state_ == SplitState::reading) {
       if (read(separator) != LinesStop::marker) return;
       search_and_write(message_.view().substr(0, line_start_));
-      print_text(".");
+      print_mark('.');
       message_.erase_front(line_start_);
       if (stopping(outcome_, [&] { return stopped_after_message(); })) state_ = SplitState::stopped;
     }

@@ -112,10 +112,9 @@ void MessageWriter::write(int32_t& message_number, const std::string& base_name,
     }
     if (end_mark) place_channel(channel, --record_start);
   });
-  const bool written = opened && placed &&
-                       (term.empty() || steps.run([&] { write_line_end(channel); })) &&
-                       steps.run([&] { write_text(channel, message); }) &&
-                       (!end_mark || steps.run([&] { write_text(channel, "\x1a"); }));
+  const bool written = opened && placed && steps.run([&] {
+    write_pieces(channel, {term.empty() ? "" : "\r\n", message, end_mark ? "\x1a" : ""});
+  });
   if (written && known) *known = {channel_position(channel), end_mark};
   if (first_look) note_own_file(channel);
   if (written && term.empty()) ++numbered_written_;
@@ -130,7 +129,7 @@ void MessageWriter::write(int32_t& message_number, const std::string& base_name,
            end_mark)
     take_back.run([&] { write_text(channel, "\x1a"); });
   // Standard output's own failures are not this message's.
-  if (!term.empty()) steps.run_ignoring_failure([] { print_text("X"); });
+  if (!term.empty()) steps.run_ignoring_failure([] { print_mark('X'); });
   steps.run([&] { close_channel(channel); });
   if (steps.failure().code) report_output_failure(outcome_, name, steps.failure());
   if (steps.failure().code && !term.empty()) ++hits_not_written_;

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -392,6 +393,50 @@ bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
     if (positioned) {
       f->pos += put;
       f->size = std::max(f->size, f->pos);
+    }
+  }
+  if (positioned) f->window.clear();
+  return true;
+}
+
+bool write_file_gather(Handle h, const WritePiece* pieces, size_t count, uint64_t& done) {
+  BREVLITH_FAULT_POINT(write_file_gather);
+  done = 0;
+  File* f = find_file(h);
+  if (!f) return fail(win32::invalid_handle);
+  if (count > max_write_pieces) return fail(win32::invalid_parameter);
+  const bool positioned = f->type == file_type_disk && !f->stream;
+  iovec parts[max_write_pieces];
+  int left = 0;
+  for (size_t i = 0; i < count; ++i)
+    if (pieces[i].size) parts[left++] = {const_cast<void*>(pieces[i].bytes), pieces[i].size};
+  iovec* next = parts;
+  // A write may take fewer bytes than asked (a 2 GiB cap, a signal): the
+  // rest follows from where it stopped, as write_file goes on.
+  while (left > 0) {
+    const ssize_t put =
+        positioned ? ::pwritev(f->fd, next, left, f->pos) : ::writev(f->fd, next, left);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      if (!positioned && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        pollfd p{f->fd, POLLOUT, 0};
+        if (::poll(&p, 1, -1) >= 0 || errno == EINTR) continue;
+      }
+      if (positioned) f->window.clear();
+      return fail_errno();
+    }
+    if (put == 0) return fail(win32::disk_full);
+    done += static_cast<uint64_t>(put);
+    if (positioned) {
+      f->pos += put;
+      f->size = std::max(f->size, f->pos);
+    }
+    for (size_t taken = static_cast<size_t>(put); taken > 0;) {
+      const size_t here = std::min(taken, next->iov_len);
+      next->iov_base = static_cast<char*>(next->iov_base) + here;
+      next->iov_len -= here;
+      taken -= here;
+      if (next->iov_len == 0) ++next, --left;
     }
   }
   if (positioned) f->window.clear();

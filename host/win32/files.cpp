@@ -186,6 +186,41 @@ bool write_file(Handle h, const void* buffer, uint32_t n, uint32_t& done) {
   return ok != 0;
 }
 
+// Windows has no gather write for ordinary handles (WriteFileGather wants
+// page-aligned pieces and unbuffered files). Small records are joined into one
+// WriteFile; a large message is written where it lies, a WriteFile a piece,
+// since joining would copy it for one call saved.
+bool write_file_gather(Handle h, const WritePiece* pieces, size_t count, uint64_t& done) {
+  done = 0;
+  constexpr size_t join_limit = 64 * 1024;
+  size_t total = 0;
+  for (size_t i = 0; i < count; ++i) total += pieces[i].size;
+  if (total <= join_limit) {
+    thread_local std::string joined;
+    joined.clear();
+    for (size_t i = 0; i < count; ++i)
+      joined.append(static_cast<const char*>(pieces[i].bytes), pieces[i].size);
+    uint32_t put = 0;
+    const bool ok =
+        joined.empty() || write_file(h, joined.data(), static_cast<uint32_t>(joined.size()), put);
+    done = put;
+    return ok;
+  }
+  constexpr size_t step = size_t{1} << 30;  // a DWORD bounds one WriteFile
+  for (size_t i = 0; i < count; ++i) {
+    const char* bytes = static_cast<const char*>(pieces[i].bytes);
+    for (size_t at = 0; at < pieces[i].size;) {
+      const auto n = static_cast<uint32_t>(std::min(step, pieces[i].size - at));
+      uint32_t put = 0;
+      const bool ok = write_file(h, bytes + at, n, put);
+      done += put;
+      if (!ok || put < n) return ok;
+      at += n;
+    }
+  }
+  return true;
+}
+
 bool get_file_information_by_handle(Handle h, FileIdentity& identity) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(native(h), &info)) return false;

@@ -42,6 +42,7 @@ const Scenario scenarios[] = {
     {"one term", {"*.mbx", "/s=needle"}, ""},
     {"term file", {"*.mbx", "/s=terms.txt"}, "needle\r\nother\r\nabsent\r\n"},
     {"term mailbox ending in Ctrl-Z", {"*.mbx", "/s=needle"}, "", "\r\nFrom ???@??? 0\r\n\x1a"},
+    {"index", {"*.mbx", "/i", "/s=needle"}, ""},
 };
 
 // A realistic error for each kind of call.
@@ -143,6 +144,32 @@ bool whole_records_in_order(const std::string& damaged, const std::string& clean
   return true;
 }
 
+// The index may lack the rows of files that failed (named), or any row when
+// the index itself is named or the failure was broader; what it holds are
+// whole rows in the clean order.
+template <class Named>
+std::string index_damage(const std::string& clean, const std::string& damaged, bool any_may_miss,
+                         const Named& is_named) {
+  const std::vector<std::string> want = lines_of(clean);
+  // A message cut short by a read error keeps its row, with its own size.
+  const auto same = [&](const std::string& a, const std::string& b) {
+    return a == b || (any_may_miss && a.substr(0, a.rfind(',')) == b.substr(0, b.rfind(',')));
+  };
+  // The header goes with the first row written.
+  const auto may_miss = [&](size_t i) {
+    return i == 0 || any_may_miss || is_named(want[i].substr(0, want[i].find(',')));
+  };
+  size_t next = 0;
+  for (const std::string& row : lines_of(damaged)) {
+    for (; next < want.size() && !same(want[next], row); ++next)
+      if (!may_miss(next)) return "index.csv lacks the row of " + want[next] + "; ";
+    if (next++ == want.size()) return "index.csv holds rows the clean run did not write; ";
+  }
+  for (; next < want.size(); ++next)
+    if (!may_miss(next)) return "index.csv lacks the row of " + want[next] + "; ";
+  return "";
+}
+
 // Checks one faulted run against the clean one; returns what is wrong. When
 // every write from some point on fails, standard error fails too, and only
 // the exit code and the files can tell.
@@ -182,6 +209,10 @@ std::string judge(const Outcome& clean, const Outcome& faulted, bool stderr_fail
       continue;
     }
     if (bytes == it->second) continue;
+    if (name == "index.csv") {
+      wrong << index_damage(it->second, bytes, broad || is_named(name), is_named);
+      continue;
+    }
     if (!broad && !is_named(name)) wrong << name << " damaged without a diagnostic; ";
     // An end mark stays the last byte; only a run that can write nothing
     // more cannot put it back.
@@ -196,7 +227,9 @@ std::string judge(const Outcome& clean, const Outcome& faulted, bool stderr_fail
     if (!intact) wrong << name << " holds bytes the clean run did not write; ";
   }
   for (const auto& [name, bytes] : clean.files)
-    if (!faulted.files.contains(name) && !broad && !is_named(name))
+    if (name == "index.csv" && !faulted.files.contains(name))
+      wrong << index_damage(bytes, "", broad || is_named(name), is_named);
+    else if (!faulted.files.contains(name) && !broad && !is_named(name))
       wrong << name << " missing without a diagnostic; ";
   return wrong.str();
 }
@@ -232,6 +265,7 @@ TEST(FaultWalk, NormalModeSurvivesEveryFailedCall) { walk_every_call(scenarios[0
 TEST(FaultWalk, SearchWithOneTermSurvivesEveryFailedCall) { walk_every_call(scenarios[1]); }
 TEST(FaultWalk, TermFileSurvivesEveryFailedCall) { walk_every_call(scenarios[2]); }
 TEST(FaultWalk, AnEndMarkSurvivesEveryFailedCall) { walk_every_call(scenarios[3]); }
+TEST(FaultWalk, TheIndexSurvivesEveryFailedCall) { walk_every_call(scenarios[4]); }
 
 }  // namespace
 }  // namespace brevlith::testing

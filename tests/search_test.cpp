@@ -95,5 +95,47 @@ TEST(Search, CountsHitsAcrossMailboxes) {
   EXPECT_EQ(read_file("brevlithoutput/hit.mbx"), "\r\nhit\r\n\r\nFrom ???@???\r\nhit\r\n");
 }
 
+// /i on a eudora folder: one row per file written, in both modes, appended
+// after the rows of an earlier run; the header only when the index is made.
+TEST(Search, TheIndexHasARowForEachFileOrRecordWritten) {
+  ScopedTempDir dir;
+  const std::string in1 =
+      "From ???@??? Mon Jan 01 00:00:00 2001\r\nDate: Mon, 1 Jan 2001\r\n"
+      "From: =?iso-8859-1?Q?Ren=E9?= <r@x>\r\nTo: ann@x,\r\n bob@x\r\n"
+      "Subject: invoice \"May\"\r\n\r\nsee attached\r\n"
+      "Attachment Converted: \"C:\\Eudora\\attach\\a.pdf\"\r\n";
+  const std::string in2 = "From ???@??? Tue Jan 02 00:00:00 2001\r\nSubject: lunch\r\n\r\nno\r\n";
+  write_file("In.mbx", in1 + in2);
+  write_file("In.toc", std::string("\x00\x01toc", 5));
+  const std::string out1 = "From ???@??? Wed Jan 03 00:00:00 2001\r\nTo: r@x\r\n\r\nInvoice\r\n";
+  write_file("Out.mbx", out1);
+  write_file("Trash.mbx", "");
+  write_file("descmap.pce", "In,In.mbx,S,N\r\n");
+  ::mkdir("attach", 0755);
+  write_file("attach/a.pdf", "%PDF");
+  RunResult r = run_brevlith({"*.mbx", "/i"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out, banner + created + processing("In.mbx", 2) + processing("Out.mbx", 1) +
+                       processing("Trash.mbx", 1));
+  const std::string header = "file,mailbox,message,date,from,to,subject,attachments,bytes\r\n";
+  const std::string normal =
+      "In-0001.txt,In.mbx,1,\"Mon, 1 Jan 2001\",Ren\xc3\xa9 <r@x>,\"ann@x, bob@x\","
+      "\"invoice \"\"May\"\"\",1," +
+      std::to_string(in1.size()) + "\r\nIn-0002.txt,In.mbx,2,,,,lunch,0," +
+      std::to_string(in2.size()) + "\r\nOut-0001.txt,Out.mbx,1,,,r@x,,0," +
+      std::to_string(out1.size()) + "\r\nTrash-0001.txt,Trash.mbx,1,,,,,0,2\r\n";
+  EXPECT_EQ(read_file("brevlithoutput/index.csv"), header + normal);
+  r = run_brevlith({"*.mbx", "/i", "/s=invoice"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(read_file("brevlithoutput/index.csv"),
+            header + normal + "invoice.mbx,In.mbx,1,\"Mon, 1 Jan 2001\",Ren\xc3\xa9 <r@x>," +
+                "\"ann@x, bob@x\",\"invoice \"\"May\"\"\",1," + std::to_string(in1.size() + 2) +
+                "\r\ninvoice.mbx,Out.mbx,1,,,r@x,,0," + std::to_string(out1.size() + 2) + "\r\n");
+  // Without /i the index is left as it is.
+  const std::string index = read_file("brevlithoutput/index.csv");
+  r = run_brevlith({"*.mbx", "/s=invoice"});
+  EXPECT_EQ(read_file("brevlithoutput/index.csv"), index);
+}
+
 }  // namespace
 }  // namespace brevlith::testing

@@ -73,15 +73,7 @@ std::optional<Encoding> charset_of(std::string_view value) {
     if (begin < value.size() && value[begin] == '"') ++begin;
     size_t end = begin;
     while (end < value.size() && !std::strchr("\"; \t\r\n", value[end])) ++end;
-    const std::string_view name = value.substr(begin, end - begin);
-    static constexpr std::pair<std::string_view, Encoding> names[] = {
-        {"utf-8", Encoding::utf8},          {"iso-8859-1", Encoding::latin_1},
-        {"iso-8859-15", Encoding::latin_9}, {"windows-1252", Encoding::windows_1252},
-        {"ibm437", Encoding::cp437},        {"cp437", Encoding::cp437},
-        {"macintosh", Encoding::mac_roman}, {"x-mac-roman", Encoding::mac_roman}};
-    for (const auto& [known, e] : names)
-      if (same_ignoring_case(name, known)) return e;
-    return std::nullopt;
+    return encoding_named(value.substr(begin, end - begin));
   }
   return std::nullopt;
 }
@@ -145,6 +137,39 @@ bool valid_utf8(std::string_view text) {
     }
   }
   return true;
+}
+
+std::optional<Encoding> encoding_named(std::string_view name) {
+  static constexpr std::pair<std::string_view, Encoding> names[] = {
+      {"utf-8", Encoding::utf8},          {"iso-8859-1", Encoding::latin_1},
+      {"iso-8859-15", Encoding::latin_9}, {"windows-1252", Encoding::windows_1252},
+      {"ibm437", Encoding::cp437},        {"cp437", Encoding::cp437},
+      {"macintosh", Encoding::mac_roman}, {"x-mac-roman", Encoding::mac_roman}};
+  for (const auto& [known, e] : names)
+    if (same_ignoring_case(name, known)) return e;
+  return std::nullopt;
+}
+
+void append_as_utf8(std::string_view bytes, Encoding e, std::string& out) {
+  for (size_t i = 0; i < bytes.size();) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    if (b < 0x80) {
+      out += bytes[i++];
+      continue;
+    }
+    if (e == Encoding::utf8) {
+      if (const size_t length = host::utf8_sequence_length(bytes, i); length > 1) {
+        out.append(bytes.substr(i, length));
+        i += length;
+        continue;
+      }
+      append_utf8(out, windows_1252_character(b));  // no UTF-8: read as the usual code page
+    } else {
+      const char32_t c = page_of(e).high[b - 0x80];
+      append_utf8(out, c ? c : windows_1252_character(b));
+    }
+    ++i;
+  }
 }
 
 Encoding message_encoding(std::string_view message) {

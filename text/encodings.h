@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,12 @@ inline constexpr size_t encoding_count = 6;
 // UTF-8, otherwise Windows-1252.
 Encoding message_encoding(std::string_view message);
 bool valid_utf8(std::string_view text);
+// The encoding a charset name (as in Content-Type or an encoded word) names,
+// when it is one of ours.
+std::optional<Encoding> encoding_named(std::string_view name);
+// Text in `e` appended to `out` as UTF-8; in UTF-8 text, a byte that starts
+// no valid character is read as Windows-1252.
+void append_as_utf8(std::string_view bytes, Encoding e, std::string& out);
 
 // A character's simple case folding: A-Z and the letters of Latin-1
 // Supplement, Latin Extended-A, Greek and Cyrillic; every other character

@@ -16,6 +16,7 @@ enum class WordKind {
   search_option,  // the first /s=
   second_search,  // a later /s=: ignored
   not_an_option,  // /x, /S=x, /s: looks like an option, but is none
+  index_option,   // /i before the first /s=
   text,           // any other word after the first option
 };
 

@@ -22,6 +22,10 @@ TEST(ParseCommandLine, EachWordIsClassifiedOnce) {
        {K::name, K::search_option, K::second_search, K::text, K::second_search},
        Request::run},
       {u" --help  ", {K::name}, Request::help},
+      // /i is an option before /s=; after it, a word of the term.
+      {u"a.mbx /i /x /s=t /i",
+       {K::name, K::index_option, K::not_an_option, K::search_option, K::not_an_option},
+       Request::run},
   };
   for (const auto& row : rows) {
     const CommandLine line = parse_command_line(row.tail, {});

@@ -116,6 +116,7 @@ class MailboxSplit {
     // Another program that does not lock can cut, grow or rewrite the
     // mailbox while it is read; its size and times at open and at the end tell.
     writer_.start_mailbox(input_channel);
+    if (IndexFile* index = writer_.index()) index->start_mailbox(mailbox_name_);
     sized_ = channel_on_disk(input_channel);
     at_open_ = sized_ ? current_stamp(size_failure_) : host::FileStamp{};
     return true;
@@ -217,6 +218,7 @@ class MailboxSplit {
   // selects it: the terms it holds, and an empty term for every message.
   void search_and_write(std::string_view message) {
     search_.search(message);
+    if (IndexFile* index = writer_.index()) index->set_place(messages_read_ + 1);
     for (const uint32_t i : search_.selected())
       writer_.write(files_written_, base_name_, message, plan_.terms[i]);
     ++messages_read_;

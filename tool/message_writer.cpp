@@ -133,6 +133,10 @@ void MessageWriter::write(int32_t& message_number, const std::string& base_name,
   steps.run([&] { close_channel(channel); });
   if (steps.failure().code) report_output_failure(outcome_, name, steps.failure());
   if (steps.failure().code && !term.empty()) ++hits_not_written_;
+  // Its row only once the file or record is whole.
+  if (index_ && written && !steps.failure().code)
+    index_->add(std::string_view(name).substr(output_prefix.size()), message,
+                message.size() + (term.empty() ? 0 : 2), permissions_);
   if (take_back.failure().code)
     report(outcome_, "the incomplete message in " + shown_name(name) +
                          " could not be taken back: " + reason(take_back.failure()) +
@@ -172,8 +176,11 @@ bool MessageWriter::prepare_output_folder() {
   } else {
     print_line("Note: Files will be written to .\\" + folder);
   }
-  return run_step(outcome_, "cannot use the output folder " + folder,
-                  [&] { folder_ = hold_folder(folder); });
+  if (!run_step(outcome_, "cannot use the output folder " + folder,
+                [&] { folder_ = hold_folder(folder); }))
+    return false;
+  if (plan_.index) index_ = std::make_unique<IndexFile>(folder_, outcome_);
+  return true;
 }
 
 // The one listing of the output folder a run makes for its numbered files.

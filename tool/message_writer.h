@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "files/file_id.h"
 #include "host/host.h"
 #include "tool/diagnostics.h"
+#include "tool/index_file.h"
 #include "tool/plan.h"
 
 namespace brevlith {
@@ -73,6 +75,9 @@ class MessageWriter {
   void warn_if_earlier_numbered_files(const std::string& path, const std::string& base_name,
                                       int32_t numbers_taken);
 
+  // The index the run adds rows to; none without /i.
+  IndexFile* index() { return index_.get(); }
+
   // The numbered files written for the mailbox being read.
   int32_t numbered_written() const { return numbered_written_; }
   // Whether a term mailbox got a record from an earlier mailbox of this run.
@@ -108,6 +113,7 @@ class MessageWriter {
   // to this; and the highest number of the numbered files in the output
   // folder before this run wrote any.
   std::map<std::string, int32_t> numbers_taken_, earlier_numbers_;
+  std::unique_ptr<IndexFile> index_;
 };
 
 }  // namespace brevlith

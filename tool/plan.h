@@ -34,6 +34,8 @@ struct Plan {
   std::vector<std::string> terms;
   // Whether an empty term is among them: messages go to numbered files.
   bool numbered_files = false;
+  // /i: a row in brevlithoutput/index.csv for each file or record written.
+  bool index = false;
 
   // Whether /s= gave a term: hits are appended to term mailboxes.
   bool search_mode() const { return !search_term.empty(); }

@@ -69,6 +69,8 @@ CommandLine parse_command_line(std::u16string_view tail_view,
     if (word.text.starts_with("/s=")) {
       word.kind = searching ? WordKind::second_search : WordKind::search_option;
       searching = true;
+    } else if (word.text == "/r" && !searching) {
+      word.kind = WordKind::recurse_option;
     } else if (is_option_argument(word.text)) {
       word.kind = WordKind::not_an_option;
     } else if (past_options) {

@@ -34,6 +34,9 @@ struct Plan {
   std::vector<std::string> terms;
   // Whether an empty term is among them: messages go to numbered files.
   bool numbered_files = false;
+  // /r: a pattern is matched in the folders below its own too, and their
+  // numbered files go to the same folders below the output folder.
+  bool recurse = false;
 
   // Whether /s= gave a term: hits are appended to term mailboxes.
   bool search_mode() const { return !search_term.empty(); }

@@ -22,6 +22,10 @@ TEST(ParseCommandLine, EachWordIsClassifiedOnce) {
        {K::name, K::search_option, K::second_search, K::text, K::second_search},
        Request::run},
       {u" --help  ", {K::name}, Request::help},
+      // /r before the term is the option; after /s= it is part of the term, warned.
+      {u"'*.mbx' /r /R /s=t /r",
+       {K::name, K::recurse_option, K::not_an_option, K::search_option, K::not_an_option},
+       Request::run},
   };
   for (const auto& row : rows) {
     const CommandLine line = parse_command_line(row.tail, {});

@@ -437,13 +437,18 @@ void MailboxWalk::walk_tree(const std::string& top, const std::string& below,
   std::string name;
   const std::string what =
       "cannot list the folders in " + shown_name(folder.empty() ? "." : folder);
-  run_step(outcome_, what, [&] { name = folders.first(folder + "*", ATTR_DIRECTORY | ATTR_ONLY); });
-  while (!name.empty() && !outcome_.stop_signal) {
+  run_step(outcome_, what, [&] {
+    name = folders.first(folder + "*", ATTR_DIRECTORY | ATTR_ONLY);
     report_unconvertible(outcome_, folders, folder);
+  });
+  while (!name.empty() && !outcome_.stop_signal) {
     if (!folders.last_is_link() && !is_output_folder(folder + name))
       walk_tree(top, below + name + "\\", last, found);
     if (outcome_.stop_signal) return;
-    run_step(outcome_, what, [&] { name = folders.next(); });
+    run_step(outcome_, what, [&] {
+      name = folders.next();
+      report_unconvertible(outcome_, folders, folder);
+    });
   }
 }
 

@@ -158,6 +158,13 @@ TEST(Split, TheFolderTreeWithR) {
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(read_file("brevlithoutput/invoice.mbx").size(), 6 * (one.size() + 2));
   EXPECT_FALSE(exists("brevlithoutput/Work.fol/invoice.mbx"));
+  // An earlier run's numbered files are found in the folders below too.
+  write_file("brevlithoutput/Work.fol/Old.fol/Misc-0009.txt", "");
+  r = run_brevlith({"*.mbx", "/r"});
+  EXPECT_NE(r.err.find("up to brevlithoutput" + sep + "Work.fol" + sep + "Old.fol" + sep +
+                       "Misc-0009.txt are left from an earlier run"),
+            std::string::npos)
+      << r.err;
   // A file where an output folder goes refuses only the mailboxes bound there.
   ASSERT_EQ(::rename("brevlithoutput/Work.fol", "gone.fol"), 0);
   write_file("brevlithoutput/Work.fol", "");

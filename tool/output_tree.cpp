@@ -26,8 +26,11 @@ host::Handle OutputTree::enter(const std::string& below, host::Handle top, Outco
     const std::string path = below.substr(0, end + 1);
     const std::string name = std::string(output_prefix) + below.substr(0, end);
     const host::Handle parent = held_.empty() ? top : held_.back().second;
-    Steps make, hold;
+    // Each with its own scope, one after the other: a scope takes what is
+    // raised while it is the innermost.
+    Steps make;
     made = make.run([&] { make_dir(name, parent); });
+    Steps hold;
     host::Handle held = host::invalid_handle;
     hold.run([&] { held = hold_folder(name, parent); });
     if (held == host::invalid_handle) {

@@ -312,6 +312,11 @@ Handle open_folder_w(const Wide& name, Handle in) {
   }
   auto folder = std::make_unique<Folder>();
   folder->fd = ::openat(at, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | no_follow);
+  struct stat st;
+  if (folder->fd < 0 && no_follow && (errno == ENOTDIR || errno == ELOOP) &&
+      ::fstatat(at, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    return fail(S_ISLNK(st.st_mode) ? win32::stopped_on_symlink : win32::already_exists),
+           invalid_handle;
   if (folder->fd < 0) {
     const int e = errno;
     return fail(e == ENOENT ? missing_error(path) : win32_from_errno(e)), invalid_handle;

@@ -225,12 +225,17 @@ Handle open_folder_w(const Wide& name, Handle in) {
                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | no_follow, nullptr);
   if (h == INVALID_HANDLE_VALUE) return invalid_handle;
   BY_HANDLE_FILE_INFORMATION info;
-  if (no_follow && (!GetFileInformationByHandle(h, &info) ||
-                    (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-                    !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))) {
-    CloseHandle(h);
-    SetLastError(win32::stopped_on_symlink);
-    return invalid_handle;
+  if (no_follow) {
+    const DWORD refused =
+        !GetFileInformationByHandle(h, &info)                  ? GetLastError()
+        : info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? win32::stopped_on_symlink
+        : !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)  ? win32::already_exists
+                                                               : win32::success;
+    if (refused != win32::success) {
+      CloseHandle(h);
+      SetLastError(refused);
+      return invalid_handle;
+    }
   }
   return wrap(h);
 }

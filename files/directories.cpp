@@ -70,8 +70,10 @@ std::string DirListing::next_qualifying(host::FindData& entry) {
       close();
       return {};
     }
-    if (std::string name; qualifies(entry, mask_) && take_name(entry, name, unconvertible_))
+    if (std::string name; qualifies(entry, mask_) && take_name(entry, name, unconvertible_)) {
+      attributes_ = entry.attributes;
       return name;
+    }
   }
 }
 
@@ -100,8 +102,10 @@ std::string DirListing::first(const std::string& pattern, uint32_t mask) try {
   }
   search_ = found.result;
   mask_ = normalise_mask(mask);
-  if (std::string name; qualifies(entry, mask_) && take_name(entry, name, unconvertible_))
+  if (std::string name; qualifies(entry, mask_) && take_name(entry, name, unconvertible_)) {
+    attributes_ = entry.attributes;
     return name;
+  }
   return next_qualifying(entry);
 } catch (const std::bad_alloc&) {
   out_of_memory();
@@ -149,19 +153,23 @@ bool file_identity(const std::string& name, FileId& id, host::Handle folder) {
   return true;
 }
 
-void make_dir(const std::string& name) {
+void make_dir(const std::string& name, host::Handle folder) {
   std::u16string wide = to_wide(name);
   if (host::has_wildcards_in_name(wide)) return raise_error(error_code::path_not_found);
   if (wide.size() > max_name)
     return raise_error(error_code::path_file_access, host::win32::filename_exced_range);
-  const auto made = run_system_call([&] { return host::create_directory_w(wide); });
+  const auto made = run_system_call([&] { return host::create_directory_w(wide, folder); });
   made.raise();
 }
 
-host::Handle hold_folder(const std::string& name) {
-  const auto held = run_system_call([&] { return host::open_folder_w(to_wide(name)); });
+host::Handle hold_folder(const std::string& name, host::Handle folder) {
+  const auto held = run_system_call([&] { return host::open_folder_w(to_wide(name), folder); });
   held.raise();
   return held.result;
+}
+
+void release_folder(host::Handle folder) {
+  if (folder != host::invalid_handle) host::close_handle(folder);
 }
 
 }  // namespace brevlith

@@ -52,6 +52,8 @@ class DirListing {
   DirListing& operator=(const DirListing&) = delete;
   std::string first(const std::string& pattern, uint32_t mask);
   std::string next();
+  // Whether the entry last returned is a symbolic link (or junction).
+  bool last_is_link() const { return attributes_ & host::file_attribute_reparse_point; }
   std::vector<std::string> take_unconvertible_names();
 
  private:
@@ -61,6 +63,7 @@ class DirListing {
 
   host::Handle search_ = host::invalid_handle;
   uint32_t mask_ = 0;
+  uint32_t attributes_ = 0;
   std::vector<std::string> unconvertible_;
 };
 
@@ -83,10 +86,15 @@ bool file_identity(const std::string& name, FileId& id, host::Handle folder = ho
 // wildcard name (host not asked) or a missing parent, path_file_access when
 // the name exists or is over 255 units (never cut), else the host-error
 // table's code.
-void make_dir(const std::string& name);
+// With `folder` (from hold_folder): the name's last part made in that folder.
+void make_dir(const std::string& name, host::Handle folder = host::invalid_handle);
 // Opens the folder `name` and holds it until the process ends, for files
 // opened in it (OpenOptions::folder): a folder renamed or linked to the name
 // meanwhile never receives them. invalid_handle and the host's code on failure.
-host::Handle hold_folder(const std::string& name);
+// With `folder`: the folder of the name's last part in that held folder,
+// never reached through a link.
+host::Handle hold_folder(const std::string& name, host::Handle folder = host::invalid_handle);
+// Lets a folder from hold_folder go; invalid_handle: nothing.
+void release_folder(host::Handle folder);
 
 }  // namespace brevlith

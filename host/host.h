@@ -187,7 +187,9 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
 // Opens a folder and holds it until close_handle: another folder renamed or
 // linked to its name meanwhile never receives the files opened in it (on
 // Windows the held folder cannot be renamed or removed).
-Handle open_folder_w(const Wide& name);
+// With `folder` (from open_folder_w): the folder of the name's last part in
+// that very folder, never reached through a link.
+Handle open_folder_w(const Wide& name, Handle folder = invalid_handle);
 FileType get_file_type(Handle h);
 // Moves the file pointer; returns the new absolute offset, or -1 on failure.
 int64_t set_file_pointer(Handle h, int64_t distance, MoveMethod method);
@@ -245,6 +247,8 @@ inline constexpr uint32_t file_attribute_hidden = 0x2;
 inline constexpr uint32_t file_attribute_system = 0x4;
 inline constexpr uint32_t file_attribute_directory = 0x10;
 inline constexpr uint32_t file_attribute_normal = 0x80;
+// A symbolic link or junction, beside the bits of what it leads to.
+inline constexpr uint32_t file_attribute_reparse_point = 0x400;
 inline constexpr uint32_t invalid_file_attributes = 0xFFFFFFFFu;
 
 struct FindData {
@@ -258,7 +262,8 @@ Handle find_first_file_w(const Wide& pattern, FindData& data);
 // False with no_more_files after the last entry.
 bool find_next_file_w(Handle search, FindData& data);
 bool find_close(Handle search);
-bool create_directory_w(const Wide& name);
+// With `folder` (from open_folder_w): the name's last part made in that folder.
+bool create_directory_w(const Wide& name, Handle folder = invalid_handle);
 uint32_t get_file_attributes_w(const Wide& name);
 // The identity of the file a name reaches (links followed), without opening
 // it for reading or locking it: two names of one file give the same. With

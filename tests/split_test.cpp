@@ -1,6 +1,9 @@
 // Normal mode: every message of every matched mailbox becomes a numbered file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "tests/test_support.h"
 
@@ -120,6 +123,57 @@ TEST(Split, SeveralMailboxesAndBaseNames) {
   // A dot-file is hidden on Linux; named directly it is not an ordinary visible file either.
   r = run_brevlith({".mbx"});
   EXPECT_EQ(r.out, banner + noted + "FILE NOT FOUND\r\n");
+}
+
+// With /r a eudora tree is walked depth first, each folder's mailboxes before
+// its subfolders; the output mirrors it, so mailboxes of one name all split.
+TEST(Split, TheFolderTreeWithR) {
+  ScopedTempDir dir;
+  const std::string one = "From ???@??? Mon Dec 13 04:42:05 2010\r\nSubject: invoice\r\n\r\nx\r\n";
+  for (const char* folder : {"Work.fol", "Work.fol/Old.fol", "attach", "Embedded", ".hidden.fol"})
+    ASSERT_EQ(::mkdir(folder, 0777), 0);
+  for (const char* name : {"In.mbx", "Trash.mbx", "Work.fol/Misc.mbx", "Work.fol/Old.fol/Misc.mbx",
+                           ".hidden.fol/Misc.mbx"})
+    write_file(name, std::string(name).starts_with("T") ? "" : one + one);
+  write_file("In.toc", std::string(104, '\0'));
+  write_file("Work.fol/descmap.pce", "Misc,Misc.mbx,S,N\r\n");
+  if (!windows_host()) {
+    ASSERT_EQ(::symlink("Work.fol", "Link.fol"), 0);  // never followed
+  }
+  const std::string sep = windows_host() ? "\\" : "/";
+  RunResult r = run_brevlith({"*.mbx", "/r"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  if (!windows_host()) {  // Windows lists in the file system's order
+    EXPECT_EQ(r.out, banner + created + processing("In.mbx", ".2") + processing("Trash.mbx", "1") +
+                         processing("Work.fol" + sep + "Misc.mbx", ".2") +
+                         processing("Work.fol" + sep + "Old.fol" + sep + "Misc.mbx", ".2"));
+  }
+  EXPECT_EQ(list_dir("brevlithoutput"),
+            (std::vector<std::string>{"In-0001.txt", "In-0002.txt", "Trash-0001.txt", "Work.fol"}));
+  EXPECT_EQ(list_dir("brevlithoutput/Work.fol/Old.fol"),
+            (std::vector<std::string>{"Misc-0001.txt", "Misc-0002.txt"}));
+  EXPECT_EQ(read_file("brevlithoutput/Work.fol/Misc-0002.txt"), one);
+  // Search mode: the term mailbox stays at the top, the output folder is never walked.
+  r = run_brevlith({"*", "/r", "/s=invoice"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(read_file("brevlithoutput/invoice.mbx").size(), 6 * (one.size() + 2));
+  EXPECT_FALSE(exists("brevlithoutput/Work.fol/invoice.mbx"));
+  // An earlier run's numbered files are found in the folders below too.
+  write_file("brevlithoutput/Work.fol/Old.fol/Misc-0009.txt", "");
+  r = run_brevlith({"*.mbx", "/r"});
+  EXPECT_NE(r.err.find("up to brevlithoutput" + sep + "Work.fol" + sep + "Old.fol" + sep +
+                       "Misc-0009.txt are left from an earlier run"),
+            std::string::npos)
+      << r.err;
+  // A file where an output folder goes refuses only the mailboxes bound there.
+  ASSERT_EQ(::rename("brevlithoutput/Work.fol", "gone.fol"), 0);
+  write_file("brevlithoutput/Work.fol", "");
+  r = run_brevlith({"*.mbx", "/r"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("cannot use the output folder brevlithoutput" + sep + "Work.fol: "),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(read_file("brevlithoutput/In-0002.txt"), one);
 }
 
 }  // namespace

@@ -71,6 +71,8 @@ CommandLine parse_command_line(std::u16string_view tail_view,
       searching = true;
     } else if (word.text == "/i" && !searching) {
       word.kind = WordKind::index_option;
+    } else if (word.text == "/r" && !searching) {
+      word.kind = WordKind::recurse_option;
     } else if (is_option_argument(word.text)) {
       word.kind = WordKind::not_an_option;
     } else if (past_options) {

@@ -12,12 +12,13 @@
 namespace brevlith {
 
 enum class WordKind {
-  name,           // before the first option: a mailbox's name, or part of it
-  search_option,  // the first /s=
-  second_search,  // a later /s=: ignored
-  not_an_option,  // /x, /S=x, /s: looks like an option, but is none
-  index_option,   // /i before the first /s=
-  text,           // any other word after the first option
+  name,            // before the first option: a mailbox's name, or part of it
+  search_option,   // the first /s=
+  second_search,   // a later /s=: ignored
+  recurse_option,  // /r before any /s=: the folders below are walked too
+  index_option,    // /i before the first /s=
+  not_an_option,   // /x, /S=x, /s: looks like an option, but is none
+  text,            // any other word after the first option
 };
 
 struct Word {

@@ -26,6 +26,10 @@ TEST(ParseCommandLine, EachWordIsClassifiedOnce) {
       {u"a.mbx /i /x /s=t /i",
        {K::name, K::index_option, K::not_an_option, K::search_option, K::not_an_option},
        Request::run},
+      // /r before the term is the option; after /s= it is part of the term, warned.
+      {u"'*.mbx' /r /R /s=t /r",
+       {K::name, K::recurse_option, K::not_an_option, K::search_option, K::not_an_option},
+       Request::run},
   };
   for (const auto& row : rows) {
     const CommandLine line = parse_command_line(row.tail, {});

@@ -61,7 +61,7 @@ enum class SplitState {
 class MailboxSplit {
  public:
   MailboxSplit(const MailboxWalk::Parts& parts, const std::string& folder,
-               const std::string& mailbox_name)
+               const std::string& mailbox_name, const std::string& below = "")
       : plan_(parts.plan),
         search_(parts.search),
         writer_(parts.writer),
@@ -69,13 +69,15 @@ class MailboxSplit {
         memory_(parts.memory),
         mailbox_name_(mailbox_name),
         folder_(folder),
+        below_(below),
         path_(folder + mailbox_name),
-        base_name_(base_name_of(mailbox_name)) {}
+        base_name_(below + base_name_of(mailbox_name)) {}
 
   // `own`: the mailbox is a file this run writes. `matched`: a wildcard
   // matched its name, so it may be no mailbox at all.
   void split(bool own, bool matched) {
-    print_line(concat(std::string("Processing: "), screen_name(mailbox_name_)));
+    print_line(concat(std::string("Processing: "),
+                      screen_name(host::native_name(below_) + mailbox_name_)));
     // Reading it would wait on this run's own lock, or feed its output back in.
     if (own) {
       report(outcome_, "skipped " + shown_name(path_) +
@@ -129,7 +131,8 @@ class MailboxSplit {
            shown_name(path_) + " is not a mailbox: " + why +
                "; nothing was written for it. To split it anyway, name it alone, without a "
                "wildcard");
-    else if (!base_name_taken(memory_, plan_, outcome_, base_name_, path_))
+    else if (!base_name_taken(memory_, plan_, outcome_, base_name_, path_) &&
+             writer_.enter_output_subfolder(below_))
       return false;
     state_ = SplitState::refused;
     return true;
@@ -260,6 +263,7 @@ class MailboxSplit {
   WalkMemory& memory_;
   const std::string& mailbox_name_;
   const std::string& folder_;
+  const std::string& below_;  // the mailbox's folder from the pattern's, with /r
   const std::string path_;
   const std::string base_name_;
   SplitState state_ = SplitState::reading;
@@ -373,14 +377,22 @@ void MailboxWalk::walk_pattern(const std::string& pattern) {
   const std::string folder = folder_of(pattern);
   const bool matched = pattern.find_first_of("*?", folder.size()) != std::string::npos;
   ErrorScope scope;
+  bool found = false;
+  if (plan_.recurse && matched)
+    walk_tree(folder, "", pattern.substr(folder.size()), found);
+  else
+    split_matches(pattern, "", matched, found);
+  if (!found && !outcome_.stop_signal) report_not_found(outcome_, pattern, scope.take());
+}
+
+void MailboxWalk::split_matches(const std::string& pattern, const std::string& below, bool matched,
+                                bool& found) {
+  const std::string folder = folder_of(pattern);
   // The walk's own search: what splitting a mailbox looks up cannot drop it.
   DirListing listing;
   std::string mailbox_name = listing.first(pattern, 0);
   report_unconvertible(outcome_, listing, folder);
-  if (mailbox_name.empty()) {
-    report_not_found(outcome_, pattern, scope.take());
-    return;
-  }
+  found = found || !mailbox_name.empty();
   while (!mailbox_name.empty()) {
     if (stopping(outcome_, [&] {
           return "before mailbox " + shown_name(folder + mailbox_name) +
@@ -389,7 +401,7 @@ void MailboxWalk::walk_pattern(const std::string& pattern) {
       return;
     bool own = false;
     if (!split_already(folder, mailbox_name, own))
-      MailboxSplit(parts(), folder, mailbox_name).split(own, matched);
+      MailboxSplit(parts(), folder, mailbox_name, below).split(own, matched);
     if (outcome_.stop_signal) return;
     // A listing that breaks off must not pass for the last mailbox.
     const std::string what = "cannot list the mailboxes after " +
@@ -397,6 +409,47 @@ void MailboxWalk::walk_pattern(const std::string& pattern) {
     run_step(outcome_, what, [&] {
       mailbox_name = listing.next();
       report_unconvertible(outcome_, listing, folder);
+    });
+  }
+}
+
+bool MailboxWalk::is_output_folder(const std::string& folder) {
+  ErrorScope scope;  // an output folder not there yet is none to pass by
+  if (!output_id_known_) output_id_known_ = file_identity(std::string(output_folder), output_id_);
+  FileId id;
+  return output_id_known_ && file_identity(folder, id) && id == output_id_;
+}
+
+void MailboxWalk::walk_tree(const std::string& top, const std::string& below,
+                            const std::string& last, bool& found) {
+  const std::string folder = top + below;
+  ErrorStatus failed;
+  {
+    ErrorScope scope;
+    split_matches(folder + last, below, true, found);
+    failed = scope.take();
+  }
+  if (failed.code && below.empty())
+    current_error_status() = failed;  // the caller says no mailbox was found, and why
+  else if (failed.code)
+    report(outcome_, "cannot search for " + shown_name(folder + last) + ": " + reason(failed));
+  // One listing per level on the way down: memory grows with the depth, not
+  // with the number of folders.
+  DirListing folders;
+  std::string name;
+  const std::string what =
+      "cannot list the folders in " + shown_name(folder.empty() ? "." : folder);
+  run_step(outcome_, what, [&] {
+    name = folders.first(folder + "*", ATTR_DIRECTORY | ATTR_ONLY);
+    report_unconvertible(outcome_, folders, folder);
+  });
+  while (!name.empty() && !outcome_.stop_signal) {
+    if (!folders.last_is_link() && !is_output_folder(folder + name))
+      walk_tree(top, below + name + "\\", last, found);
+    if (outcome_.stop_signal) return;
+    run_step(outcome_, what, [&] {
+      name = folders.next();
+      report_unconvertible(outcome_, folders, folder);
     });
   }
 }

@@ -36,6 +36,17 @@ class MailboxWalk {
  private:
   // Splits every mailbox that `pattern` matches; "FILE NOT FOUND" for none.
   void walk_pattern(const std::string& pattern);
+  // Splits the mailboxes `pattern` matches in its own folder, `below` the
+  // pattern's first folder; `found` is set when any matched. A listing
+  // that cannot start is left raised.
+  void split_matches(const std::string& pattern, const std::string& below, bool matched,
+                     bool& found);
+  // With /r: the mailboxes in `top` + `below` that `last` matches, then each
+  // folder in it, depth first, in sorted order. Links to folders, hidden
+  // folders and the output folder are passed by.
+  void walk_tree(const std::string& top, const std::string& below, const std::string& last,
+                 bool& found);
+  bool is_output_folder(const std::string& folder);
   // Splits the one mailbox of that exact name (a name the shell expanded):
   // never matched again as a pattern, and left out, as a match would be,
   // when it is a folder, hidden or not a regular file.
@@ -52,6 +63,8 @@ class MailboxWalk {
   MessageWriter& writer_;
   Outcome& outcome_;
   WalkMemory memory_;
+  FileId output_id_;
+  bool output_id_known_ = false;
 };
 
 // Records the stop signal in the outcome and, the first time, reports where

@@ -59,8 +59,10 @@ void read_command_line(Plan& plan, Outcome& outcome, const CommandLine& line) {
   if (line.term_replaced)
     report(outcome, "cannot search for the term " + shown_name(plan.search_term) + code_page);
   warn_about_option_words(outcome, line.words);
-  for (const Word& word : line.words)
+  for (const Word& word : line.words) {
     plan.index = plan.index || word.kind == WordKind::index_option;
+    plan.recurse = plan.recurse || word.kind == WordKind::recurse_option;
+  }
   std::vector<std::string> leading = line.names;
   // -h or --help names no file: it is no part of the mailbox's name either.
   if (std::erase_if(leading,

@@ -83,11 +83,13 @@ void MessageWriter::write(int32_t& message_number, const std::string& base_name,
   // the mailbox they come from. The name is built from a mailbox's own,
   // which may hold "?" on POSIX.
   const bool opened = steps.run([&] {
-    open_channel(name, channel, term.empty() ? Mode::output : Mode::append, 128,
-                 {.wait = term.empty() ? LockWait::none : LockWait::bounded,
-                  .permissions = permissions_,
-                  .literal = true,
-                  .folder = folder_});
+    open_channel(
+        name, channel, term.empty() ? Mode::output : Mode::append, 128,
+        {.wait = term.empty() ? LockWait::none : LockWait::bounded,
+         .permissions = permissions_,
+         .literal = true,
+         .folder = term.empty() && numbered_folder_ != host::invalid_handle ? numbered_folder_
+                                                                            : folder_});
   });
   uint64_t record_start = channel_position(channel);
   // A term mailbox that ends in a Ctrl-Z, the old end-of-file mark, keeps it
@@ -184,14 +186,14 @@ bool MessageWriter::prepare_output_folder() {
 }
 
 // The one listing of the output folder a run makes for its numbered files.
-void MessageWriter::note_earlier_numbers() {
+void MessageWriter::note_earlier_numbers(const std::string& below) {
   ErrorScope scope;  // a folder that cannot be listed only loses the warning
   DirListing listing;
-  for (std::string name = listing.first(std::string(output_prefix) + "*.txt", 0); !name.empty();
-       name = listing.next()) {
+  for (std::string name = listing.first(std::string(output_prefix) + below + "*.txt", 0);
+       !name.empty(); name = listing.next()) {
     std::string_view base_name;
     if (const int32_t number = number_of(name, base_name)) {
-      int32_t& highest = earlier_numbers_[base_key(base_name)];
+      int32_t& highest = earlier_numbers_[base_key(below + std::string(base_name))];
       highest = std::max(highest, number);
     }
   }
@@ -232,6 +234,18 @@ bool MessageWriter::is_own_file(const FileId& identity, const std::string& mailb
   FileId there;
   return file_identity(std::string(output_prefix) + mailbox_name, there, folder_) &&
          there == identity;
+}
+
+bool MessageWriter::enter_output_subfolder(const std::string& below) {
+  if (!plan_.recurse || !plan_.numbered_files) return true;
+  bool made = false;
+  const host::Handle held = output_tree_.enter(below, folder_, outcome_, made);
+  if (held == host::invalid_handle) return false;
+  // A folder this run did not make may hold an earlier run's numbered files.
+  if (below != numbered_below_ && !made && !below.empty()) note_earlier_numbers(below);
+  numbered_folder_ = held;
+  numbered_below_ = below;
+  return true;
 }
 
 void MessageWriter::start_mailbox(int32_t channel) {

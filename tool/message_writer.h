@@ -16,6 +16,7 @@
 #include "host/host.h"
 #include "tool/diagnostics.h"
 #include "tool/index_file.h"
+#include "tool/output_tree.h"
 #include "tool/plan.h"
 
 namespace brevlith {
@@ -60,6 +61,11 @@ class MessageWriter {
   // term's hit with "X".
   void write(int32_t& message_number, const std::string& base_name, std::string_view message,
              const std::string& term);
+  // With /r, before a mailbox is read: its numbered files go to the folder
+  // `below` ("Work.fol\", as the walk found it; "" the output folder itself)
+  // under the output folder, made and held as needed. False, reported, when
+  // it cannot be. A base name given to write() then starts with `below`.
+  bool enter_output_subfolder(const std::string& below);
   // After a mailbox: `count` messages were handed to write().
   void finish_mailbox(const std::string& base_name, int32_t count);
 
@@ -95,12 +101,16 @@ class MessageWriter {
     bool end_mark = false;
   };
 
-  void note_earlier_numbers();
+  void note_earlier_numbers(const std::string& below = "");
   void note_own_file(int32_t channel);
 
   const Plan& plan_;
   Outcome& outcome_;
   host::Handle folder_ = host::invalid_handle;
+  // Where numbered files go: the output folder, or with /r one below it.
+  host::Handle numbered_folder_ = host::invalid_handle;
+  std::string numbered_below_;
+  OutputTree output_tree_;
   uint32_t permissions_ = host::default_permissions;
   std::map<std::string, TermEnd> term_ends_;
   bool appended_ = false;

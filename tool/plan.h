@@ -36,6 +36,9 @@ struct Plan {
   bool numbered_files = false;
   // /i: a row in brevlithoutput/index.csv for each file or record written.
   bool index = false;
+  // /r: a pattern is matched in the folders below its own too, and their
+  // numbered files go to the same folders below the output folder.
+  bool recurse = false;
 
   // Whether /s= gave a term: hits are appended to term mailboxes.
   bool search_mode() const { return !search_term.empty(); }

@@ -300,13 +300,24 @@ Handle create_file_w(const Wide& name, uint32_t access, Disposition disposition,
   return add_object(std::move(file));
 }
 
-Handle open_folder_w(const Wide& name) {
+Handle open_folder_w(const Wide& name, Handle in) {
   BREVLITH_FAULT_POINT(open_folder_w);
   std::string path;
   if (!to_path(name, path)) return invalid_handle;
   if (path.empty()) return fail(win32::path_not_found), invalid_handle;
+  int at = AT_FDCWD, no_follow = 0;
+  if (in != invalid_handle) {
+    if ((at = folder_descriptor(in)) < 0) return fail(win32::invalid_handle), invalid_handle;
+    path.erase(0, path.rfind('/') + 1);  // npos + 1: the whole name
+    no_follow = O_NOFOLLOW;
+  }
   auto folder = std::make_unique<Folder>();
-  folder->fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  folder->fd = ::openat(at, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | no_follow);
+  struct stat st;
+  if (folder->fd < 0 && no_follow && (errno == ENOTDIR || errno == ELOOP) &&
+      ::fstatat(at, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+    return fail(S_ISLNK(st.st_mode) ? win32::stopped_on_symlink : win32::already_exists),
+           invalid_handle;
   if (folder->fd < 0) {
     const int e = errno;
     return fail(e == ENOENT ? missing_error(path) : win32_from_errno(e)), invalid_handle;

@@ -78,7 +78,9 @@ uint32_t attributes_of(const std::string& path, const std::string& name) {
   if (::stat(path.c_str(), &st) != 0)
     attributes = file_attribute_system;  // a dangling link
   else if (S_ISDIR(st.st_mode))
-    attributes = file_attribute_directory;
+    attributes =
+        file_attribute_directory |
+        (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? file_attribute_reparse_point : 0);
   else if (!S_ISREG(st.st_mode))
     attributes = file_attribute_system;  // FIFO, socket, device: never a mailbox
   if (!name.empty() && name[0] == '.') attributes |= file_attribute_hidden;
@@ -173,11 +175,16 @@ bool find_close(Handle h) {
   return true;
 }
 
-bool create_directory_w(const Wide& name) {
+bool create_directory_w(const Wide& name, Handle folder) {
   BREVLITH_FAULT_POINT(create_directory_w);
   std::string path;
   if (!to_path(name, path)) return false;
-  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  int at = AT_FDCWD;
+  if (folder != invalid_handle) {
+    if ((at = folder_descriptor(folder)) < 0) return fail(win32::invalid_handle);
+    path.erase(0, path.rfind('/') + 1);  // npos + 1: the whole name
+  }
+  if (::mkdirat(at, path.c_str(), 0777) == 0) return true;
   if (errno == ENOENT) return fail(win32::path_not_found);
   return fail_errno();
 }

@@ -249,13 +249,30 @@ bool get_file_permissions(Handle, uint32_t& permissions) {
   return true;
 }
 
-Handle open_folder_w(const Wide& name) {
+// Inside a held folder the name is one that held folder's full name leads
+// through, which cannot change while it is held; a link there is refused.
+Handle open_folder_w(const Wide& name, Handle in) {
   if (refuse_nul(name)) return invalid_handle;
+  const DWORD no_follow = in != invalid_handle ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
   // No FILE_SHARE_DELETE: nobody renames or removes the folder while held.
   const HANDLE h =
       CreateFileW(wide_chars(name), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  return h == INVALID_HANDLE_VALUE ? invalid_handle : wrap(h);
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | no_follow, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return invalid_handle;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (no_follow) {
+    const DWORD refused =
+        !GetFileInformationByHandle(h, &info)                  ? GetLastError()
+        : info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT ? win32::stopped_on_symlink
+        : !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)  ? win32::already_exists
+                                                               : win32::success;
+    if (refused != win32::success) {
+      CloseHandle(h);
+      SetLastError(refused);
+      return invalid_handle;
+    }
+  }
+  return wrap(h);
 }
 
 bool close_handle(Handle h) {

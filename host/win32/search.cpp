@@ -80,7 +80,7 @@ bool find_close(Handle search) {
   return FindClose(owned->handle) != 0;
 }
 
-bool create_directory_w(const Wide& name) {
+bool create_directory_w(const Wide& name, Handle) {
   if (refuse_nul(name)) return false;
   return CreateDirectoryW(wide_chars(name), nullptr) != 0;
 }

@@ -135,6 +135,16 @@ TEST(Search, TheIndexHasARowForEachFileOrRecordWritten) {
   const std::string index = read_file("brevlithoutput/index.csv");
   r = run_brevlith({"*.mbx", "/s=invoice"});
   EXPECT_EQ(read_file("brevlithoutput/index.csv"), index);
+  // With /r a mailbox below shows its folder in both columns, as on its
+  // Processing: line.
+  ::mkdir("Work.fol", 0755);
+  write_file("Work.fol/In.mbx", in2);
+  r = run_brevlith({"*.mbx", "/r", "/i"});
+  const std::string slash = windows_host() ? "\\" : "/";
+  EXPECT_TRUE(read_file("brevlithoutput/index.csv")
+                  .ends_with("\r\nWork.fol" + slash + "In-0001.txt,Work.fol" + slash +
+                             "In.mbx,1,,,,lunch,0," + std::to_string(in2.size()) + "\r\n"))
+      << r.err;
 }
 
 }  // namespace

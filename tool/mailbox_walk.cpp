@@ -70,14 +70,14 @@ class MailboxSplit {
         mailbox_name_(mailbox_name),
         folder_(folder),
         below_(below),
+        shown_(host::native_name(below) + mailbox_name),
         path_(folder + mailbox_name),
         base_name_(below + base_name_of(mailbox_name)) {}
 
   // `own`: the mailbox is a file this run writes. `matched`: a wildcard
   // matched its name, so it may be no mailbox at all.
   void split(bool own, bool matched) {
-    print_line(concat(std::string("Processing: "),
-                      screen_name(host::native_name(below_) + mailbox_name_)));
+    print_line(concat(std::string("Processing: "), screen_name(shown_)));
     // Reading it would wait on this run's own lock, or feed its output back in.
     if (own) {
       report(outcome_, "skipped " + shown_name(path_) +
@@ -118,7 +118,7 @@ class MailboxSplit {
     // Another program that does not lock can cut, grow or rewrite the
     // mailbox while it is read; its size and times at open and at the end tell.
     writer_.start_mailbox(input_channel);
-    if (IndexFile* index = writer_.index()) index->start_mailbox(mailbox_name_);
+    if (IndexFile* index = writer_.index()) index->start_mailbox(shown_);
     sized_ = channel_on_disk(input_channel);
     at_open_ = sized_ ? current_stamp(size_failure_) : host::FileStamp{};
     return true;
@@ -264,6 +264,7 @@ class MailboxSplit {
   const std::string& mailbox_name_;
   const std::string& folder_;
   const std::string& below_;  // the mailbox's folder from the pattern's, with /r
+  const std::string shown_;   // its name as the Processing: line and the index show it
   const std::string path_;
   const std::string base_name_;
   SplitState state_ = SplitState::reading;

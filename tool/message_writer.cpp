@@ -137,7 +137,7 @@ void MessageWriter::write(int32_t& message_number, const std::string& base_name,
   if (steps.failure().code && !term.empty()) ++hits_not_written_;
   // Its row only once the file or record is whole.
   if (index_ && written && !steps.failure().code)
-    index_->add(std::string_view(name).substr(output_prefix.size()), message,
+    index_->add(host::native_name(std::string_view(name).substr(output_prefix.size())), message,
                 message.size() + (term.empty() ? 0 : 2), permissions_);
   if (take_back.failure().code)
     report(outcome_, "the incomplete message in " + shown_name(name) +

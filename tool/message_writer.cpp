@@ -26,20 +26,10 @@ void check_last_record(std::string_view end, const std::string& name, Outcome& o
            "stopped); the new records follow it: check that last message");
 }
 
-bool lower_ends_with(std::string_view name, std::string_view end) {
-  if (name.size() < end.size()) return false;
-  for (size_t i = 0; i < end.size(); ++i) {
-    char ch = name[name.size() - end.size() + i];
-    if (host::windows_names && ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-    if (ch != end[i]) return false;
-  }
-  return true;
-}
-
 // The number of a numbered file's name as this tool writes it (base-0001.txt;
 // from 10,000 on without leading zeros), and its base name; 0 for any other.
 int32_t number_of(std::string_view name, std::string_view& base_name) {
-  if (!lower_ends_with(name, ".txt")) return 0;
+  if (name.size() < 4 || base_key(name.substr(name.size() - 4)) != ".txt") return 0;
   name.remove_suffix(4);
   const size_t dash = name.rfind('-');
   if (dash == std::string_view::npos) return 0;
@@ -147,10 +137,7 @@ void MessageWriter::write(int32_t& message_number, const std::string& base_name,
 
 std::string base_key(std::string_view base_name) {
   std::string key(base_name);
-  if constexpr (host::windows_names)
-    for (char& ch : key)
-      if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-  return key;
+  return host::windows_names ? fold_lower(key) : key;
 }
 
 bool MessageWriter::prepare_output_folder() {
